@@ -1,0 +1,181 @@
+// The seam between the storage engines (Access: jet/, xBase: xbase/) and
+// everything above them (the SQL executor, the data-access providers, the
+// command-line companion).  Each engine implements Database for its files;
+// nothing above this header knows a page or a record layout.
+//
+// Names are matched the way the Windows engines match them: ignoring case.
+#pragma once
+
+#include "value/value.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm::storage {
+
+// What a catalog object is.  tableType in CatalogEntry carries the exact
+// TABLE_TYPE text the provider's table schema reports for it.
+enum class ObjectKind {
+    Table,       // user table                      -> "TABLE"
+    View,        // select query without parameters, container view -> "VIEW"
+    SystemTable, // MSys*, the container itself     -> "SYSTEM TABLE"
+    LinkedTable, // linked Access / ODBC table      -> "LINK" / "PASS-THROUGH"
+    Query,       // any other saved query (action, parameter, union...)
+    Other,
+};
+
+// Saved-query kinds as Access stores them (MSysObjects flags / MSysQueries).
+enum class QueryKind { None, Select, Union, Parameter, Action, PassThrough, DataDefinition, Crosstab };
+
+struct CatalogEntry {
+    std::string name;
+    ObjectKind kind = ObjectKind::Table;
+    std::string tableType;            // "TABLE", "VIEW", "SYSTEM TABLE", "ACCESS TABLE", ...
+    QueryKind queryKind = QueryKind::None;
+};
+
+// Engine-neutral column types: the union of what both formats store.
+// Each engine maps a type it cannot store to its nearest lossless one.
+enum class ColumnType : std::uint8_t {
+    Boolean,    // Yes/No, L
+    Byte,       // Byte
+    Integer,    // 16-bit Integer
+    Long,       // 32-bit Long Integer, I
+    BigInt,     // Large Number
+    Single,     // Single
+    Double,     // Double, B
+    Currency,   // Currency, Y
+    Decimal,    // Access Decimal(p,s); xBase N(p,s)
+    Float,      // xBase F(p,s)
+    DateTime,   // Date/Time, T
+    Date,       // xBase D
+    Char,       // fixed-width text: xBase C(n)
+    VarChar,    // Access Text(n), xBase V(n)
+    Memo,       // Memo, M
+    Binary,     // Access Binary(n), xBase Q(n) / binary C
+    LongBinary, // OLE Object, G
+    Blob,       // xBase W
+    Guid,       // Replication ID
+    DateTimeExt,// Access Date/Time Extended
+    Complex,    // attachment / multi-value: recognised, not readable as one value
+    Unknown,
+};
+
+// A column as an open table reports it.
+struct ColumnDef {
+    std::string name;
+    ColumnType type = ColumnType::Unknown;
+    int adoType = 0;              // ADO type code the real provider reports
+    std::int32_t definedSize = 0; // DefinedSize the real provider reports
+    std::string nativeType;       // as the format names it: "Text(50)", "Long Integer", "C(30)", "N(10,2)"
+    int size = 0;                 // declared length (characters or bytes) where it applies
+    int precision = 0;
+    int scale = 0;
+    bool nullable = true;
+    bool autoIncrement = false;
+    bool binary = false;          // xBase C/M/V flagged binary (NOCPTRANS)
+};
+
+// A column asked for when a table is created.
+struct ColumnSpec {
+    std::string name;
+    ColumnType type = ColumnType::VarChar;
+    int size = 0;        // characters for text, bytes for binary; 0 = the type's default
+    int precision = 0;   // Decimal / N / F
+    int scale = 0;
+    bool nullable = true;
+    bool autoIncrement = false;
+    bool binary = false;
+};
+
+struct IndexSpec {
+    std::string name;
+    std::vector<std::string> columns;
+    bool primaryKey = false;
+    bool unique = false;
+};
+
+struct TableSpec {
+    std::string name;
+    std::vector<ColumnSpec> columns;
+    std::vector<IndexSpec> indexes;
+};
+
+// Forward-only cursor over the live rows of one table, in stored order.
+// Memory stays flat in the number of rows: values are decoded into a row
+// buffer that the next call to next() overwrites.
+class RowCursor {
+public:
+    virtual ~RowCursor() = default;
+    virtual const std::vector<ColumnDef>& columns() const = 0;
+    virtual bool next() = 0;
+    // The current row's value; valid until next() is called again.
+    virtual const Value& value(std::size_t column) = 0;
+    // Identifies the current row for update() and remove() on the same table.
+    virtual std::uint64_t rowId() const = 0;
+};
+
+// Progress of long work, and the way to stop it: return false to cancel.
+using ProgressFn = bool (*)(void* context, std::uint64_t done, std::uint64_t total);
+
+struct OpenOptions {
+    std::string password;      // Access database password
+    bool readOnly = false;
+    // xBase folder flavour when creating free tables: the Access engine's
+    // dBase drivers write dBase III or IV files, FoxPro writes VFP tables.
+    enum class Flavor { VisualFoxPro, DBase3, DBase4 } flavor = Flavor::VisualFoxPro;
+    std::string collation = "machine"; // FoxPro collating sequence
+};
+
+class Database {
+public:
+    virtual ~Database() = default;
+
+    virtual const std::string& path() const = 0;
+
+    // ---- reading ----
+    // Every object, in the order the provider's table schema lists them.
+    virtual std::vector<CatalogEntry> catalog() = 0;
+    // The entry whose name matches, ignoring case.
+    virtual std::optional<CatalogEntry> find(std::string_view name) = 0;
+    virtual std::vector<ColumnDef> columns(std::string_view table) = 0;
+    virtual std::unique_ptr<RowCursor> scan(std::string_view table) = 0;
+    // Live rows of a table.
+    virtual std::uint64_t rowCount(std::string_view table) = 0;
+    // SQL text of a saved query or a view.
+    virtual std::string querySql(std::string_view name) = 0;
+
+    // ---- writing ----  (engines that cannot write throw qm::Error saying so)
+    virtual void createTable(const TableSpec& spec) = 0;
+    virtual void dropTable(std::string_view name) = 0;
+    virtual void renameObject(std::string_view oldName, std::string_view newName) = 0;
+    // Appends one row; values in column order.  Empty means "not given":
+    // AutoNumber/autoincrement columns get the next number, others Null.
+    // Values are converted to the column type; a value that does not fit is
+    // refused with an Error that names table, column and value, and nothing
+    // of the refused row stays behind.
+    virtual void append(std::string_view table, std::span<const Value> row) = 0;
+    virtual void update(std::string_view table, std::uint64_t rowId, std::span<const Value> row) = 0;
+    virtual void remove(std::string_view table, std::uint64_t rowId) = 0;
+    // Saved select query (Access) or local view (container).
+    virtual void createView(std::string_view name, std::string_view sql) = 0;
+    virtual void dropView(std::string_view name) = 0;
+
+    // Groups writes so that durability work (journal, flush) is done once
+    // per batch rather than once per row.  A refused call inside a batch
+    // still leaves nothing behind; a crash inside a batch leaves the files
+    // as they were before the batch or at a call boundary, never between.
+    virtual void beginBatch() {}
+    virtual void endBatch() {}
+};
+
+// Case-insensitive name comparison the way Windows and the engines do it
+// (ASCII and Latin letters folded).
+bool namesEqual(std::string_view a, std::string_view b);
+
+} // namespace qm::storage
