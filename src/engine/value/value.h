@@ -49,9 +49,12 @@ enum class VarType : std::uint16_t {
     Binary = 8209, // array of bytes
 };
 
+// 128-bit integer of the compiler, for exact decimal arithmetic.
+__extension__ typedef __int128 Int128;
+
 // Exact decimal: value = mantissa / 10^scale, |mantissa| < 10^28, scale 0..28.
 struct Decimal {
-    __int128 mantissa = 0;
+    Int128 mantissa = 0;
     std::uint8_t scale = 0;
 
     static constexpr int kMaxDigits = 28;
