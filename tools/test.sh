@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds Quillmere and runs every test: the normal build, then the same tests
+# built with AddressSanitizer and UndefinedBehaviorSanitizer, then a short
+# fuzzing run of the Access page and row decoders.  Usage: tools/test.sh
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/tools/install-deps.sh"
+
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+export CTEST_OUTPUT_ON_FAILURE=1
+
+echo "== build and test"
+cmake -S "$root" -B "$root/build/test" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$root/build/test" -j "$jobs"
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+ctest --test-dir "$root/build/test" -j "$jobs" --timeout 900 | tee "$log"
+
+echo "== sanitizer build and test"
+cmake -S "$root" -B "$root/build/asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON -DQM_BUILD_BENCH=OFF >/dev/null
+cmake --build "$root/build/asan" -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+LSAN_OPTIONS=suppressions="$root/tools/lsan.supp":print_suppressions=0 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir "$root/build/asan" -j "$jobs" --timeout 1800 | tee -a "$log"
+
+if [[ -x "$root/fuzz/run-short.sh" ]]; then
+  echo "== short fuzzing run"
+  "$root/fuzz/run-short.sh"
+fi
+
+# One closing line for both runs together.
+awk '/tests passed, [0-9]+ tests failed out of/ { total += $NF; failed += $4 }
+     END { printf "%d passed, %d failed\n", total - failed, failed }' "$log"
