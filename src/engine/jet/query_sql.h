@@ -1,0 +1,7 @@
+#pragma once
+#include "catalog.h"
+#include <string>
+#include <vector>
+namespace qm::jet {
+std::string buildQuerySql(const std::vector<QueryRow>& rows, const std::string& what);
+}
