@@ -1,0 +1,419 @@
+#include "xbase_database.h"
+
+#include "columns.h"
+#include "file_io.h"
+#include "storage/open.h"
+
+#include <algorithm>
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace qm::xbase {
+
+namespace {
+
+bool isDirectory(const std::string& p)
+{
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool endsWithIgnoreCase(const std::string& s, std::string_view suffix)
+{
+    if (s.size() < suffix.size())
+        return false;
+    for (std::size_t i = 0; i < suffix.size(); ++i) {
+        char a = s[s.size() - suffix.size() + i], b = suffix[i];
+        if (std::tolower(static_cast<unsigned char>(a)) != std::tolower(static_cast<unsigned char>(b)))
+            return false;
+    }
+    return true;
+}
+
+// The folder first, then each sub-folder (sorted by name) with its own sub-folders.
+void walk(const std::string& folder, std::vector<std::pair<std::string, std::string>>& tables, int depth)
+{
+    if (depth > 64)
+        return;
+    DIR* d = ::opendir(folder.c_str());
+    if (!d)
+        return;
+    std::vector<std::string> files, dirs;
+    while (dirent* ent = ::readdir(d)) {
+        std::string n = ent->d_name;
+        if (n == "." || n == "..")
+            continue;
+        std::string full = folder + "/" + n;
+        struct stat st {};
+        if (::lstat(full.c_str(), &st) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode))
+            dirs.push_back(n);
+        else if (S_ISREG(st.st_mode) && endsWithIgnoreCase(n, ".dbf") && n[0] != '~' && n.size() > 4)
+            files.push_back(n);
+    }
+    ::closedir(d);
+    std::sort(files.begin(), files.end());
+    std::sort(dirs.begin(), dirs.end());
+    for (const auto& f : files)
+        tables.emplace_back(f.substr(0, f.size() - 4), folder + "/" + f);
+    for (const auto& sub : dirs)
+        walk(folder + "/" + sub, tables, depth + 1);
+}
+
+void recoverTree(const std::string& folder, int depth)
+{
+    if (depth > 64)
+        return;
+    DbfTable::recoverFolder(folder);
+    DIR* d = ::opendir(folder.c_str());
+    if (!d)
+        return;
+    std::vector<std::string> dirs;
+    while (dirent* ent = ::readdir(d)) {
+        std::string n = ent->d_name;
+        if (n == "." || n == "..")
+            continue;
+        struct stat st {};
+        if (::lstat((folder + "/" + n).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            dirs.push_back(n);
+    }
+    ::closedir(d);
+    for (const auto& sub : dirs)
+        recoverTree(folder + "/" + sub, depth + 1);
+}
+
+TableFormat formatFor(storage::OpenOptions::Flavor f)
+{
+    switch (f) {
+    case storage::OpenOptions::Flavor::DBase3: return TableFormat::DBase3;
+    case storage::OpenOptions::Flavor::DBase4: return TableFormat::DBase4;
+    default: return TableFormat::VisualFoxPro;
+    }
+}
+
+void checkTableName(std::string_view name)
+{
+    if (name.empty() || name.size() > 200 || name.find('/') != std::string_view::npos ||
+        name.find('\\') != std::string_view::npos || name.find('\0') != std::string_view::npos || name == "." ||
+        name == ".." || name[0] == '~')
+        throw Error("\"" + std::string(name) + "\" cannot be the name of a free table.");
+}
+
+} // namespace
+
+// ---- cursor -------------------------------------------------------------------
+
+TableCursor::TableCursor(std::unique_ptr<DbfTable> owned, std::vector<storage::ColumnDef> columns)
+    : table_(std::move(owned)), columns_(std::move(columns))
+{
+    reader_ = table_->reader(false);
+    row_.resize(columns_.size());
+    decodedAt_.assign(columns_.size(), 0);
+}
+
+bool TableCursor::next()
+{
+    if (!reader_->next())
+        return false;
+    ++rowNumber_;
+    return true;
+}
+
+const Value& TableCursor::value(std::size_t column)
+{
+    if (column >= row_.size())
+        throw Error("Column " + std::to_string(column) + " does not exist in table \"" + table_->path() + "\".");
+    if (rowNumber_ == 0)
+        throw Error("The cursor over \"" + table_->path() + "\" is not on a row.");
+    if (decodedAt_[column] != rowNumber_) {
+        reader_->decode(column, row_[column]);
+        decodedAt_[column] = rowNumber_;
+    }
+    return row_[column];
+}
+
+// ---- folder database ---------------------------------------------------------
+
+FreeTableDatabase::FreeTableDatabase(std::string folder, std::string singleTable, const storage::OpenOptions& options)
+    : folder_(std::move(folder)), single_(std::move(singleTable)), options_(options)
+{
+    while (folder_.size() > 1 && folder_.back() == '/')
+        folder_.pop_back();
+    path_ = single_.empty() ? folder_ : single_;
+    if (!isDirectory(folder_))
+        throw Error("The folder \"" + folder_ + "\" does not exist.");
+    if (!single_.empty() && !fileExists(single_)) {
+        DbfTable::recoverFolder(folder_);
+        if (!fileExists(single_))
+            throw Error("The table \"" + single_ + "\" does not exist.");
+    }
+    // Writes interrupted earlier are undone (or finished) before anything is read.
+    if (!options_.readOnly) {
+        if (single_.empty())
+            recoverTree(folder_, 0);
+        else
+            DbfTable::recoverFolder(folder_);
+    }
+    refresh();
+}
+
+FreeTableDatabase::~FreeTableDatabase()
+{
+    for (auto& [p, t] : writers_) {
+        try {
+            if (t->inTransaction())
+                t->commit();
+        } catch (...) {
+            // The journal stays; the next open rolls the write back.
+        }
+    }
+}
+
+void FreeTableDatabase::refresh()
+{
+    std::vector<std::pair<std::string, std::string>> found;
+    if (single_.empty()) {
+        walk(folder_, found, 0);
+    } else {
+        std::string n = fileNameOf(single_);
+        auto dot = n.find_last_of('.');
+        found.emplace_back(dot == std::string::npos ? n : n.substr(0, dot), single_);
+        for (const auto& c : created_) {
+            if (!fileExists(c))
+                continue;
+            std::string cn = fileNameOf(c);
+            found.emplace_back(cn.substr(0, cn.size() - 4), c);
+        }
+    }
+    entries_.clear();
+    for (auto& [n, p] : found)
+        entries_.push_back({n, p});
+}
+
+const FreeTableDatabase::Entry* FreeTableDatabase::lookup(std::string_view name)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        for (const auto& e : entries_)
+            if (storage::namesEqual(e.name, name) && fileExists(e.path))
+                return &e;
+        refresh();
+    }
+    return nullptr;
+}
+
+const FreeTableDatabase::Entry& FreeTableDatabase::require(std::string_view name)
+{
+    if (const Entry* e = lookup(name))
+        return *e;
+    throw Error("The table \"" + std::string(name) + "\" does not exist in \"" + path_ + "\".");
+}
+
+std::vector<storage::CatalogEntry> FreeTableDatabase::catalog()
+{
+    refresh();
+    std::vector<storage::CatalogEntry> out;
+    out.reserve(entries_.size());
+    for (const auto& e : entries_)
+        out.push_back({e.name, storage::ObjectKind::Table, "TABLE", storage::QueryKind::None});
+    return out;
+}
+
+std::optional<storage::CatalogEntry> FreeTableDatabase::find(std::string_view name)
+{
+    if (const Entry* e = lookup(name))
+        return storage::CatalogEntry{e->name, storage::ObjectKind::Table, "TABLE", storage::QueryKind::None};
+    return std::nullopt;
+}
+
+std::vector<storage::ColumnDef> FreeTableDatabase::columns(std::string_view table)
+{
+    const Entry& e = require(table);
+    auto it = writers_.find(e.path);
+    if (it != writers_.end())
+        return columnDefsFor(*it->second);
+    return columnDefsFor(*DbfTable::open(e.path));
+}
+
+std::unique_ptr<storage::RowCursor> FreeTableDatabase::scan(std::string_view table)
+{
+    const Entry& e = require(table);
+    // Rows appended in a running batch must be visible: flush them first.
+    auto it = writers_.find(e.path);
+    if (it != writers_.end())
+        it->second->reader(false); // flushes pending rows into the file (still inside the journal)
+    auto t = DbfTable::open(e.path);
+    auto cols = columnDefsFor(*t);
+    return std::make_unique<TableCursor>(std::move(t), std::move(cols));
+}
+
+std::uint64_t FreeTableDatabase::rowCount(std::string_view table)
+{
+    const Entry& e = require(table);
+    auto it = writers_.find(e.path);
+    if (it != writers_.end())
+        return it->second->liveRecordCount();
+    return DbfTable::open(e.path)->liveRecordCount();
+}
+
+std::string FreeTableDatabase::querySql(std::string_view name)
+{
+    throw Error("\"" + std::string(name) + "\" is not a view: a folder of free tables holds no views.");
+}
+
+void FreeTableDatabase::requireWritable() const
+{
+    if (options_.readOnly)
+        throw Error("\"" + path_ + "\" was opened for reading only.");
+}
+
+DbfTable& FreeTableDatabase::writer(const Entry& e)
+{
+    auto& slot = writers_[e.path];
+    if (!slot) {
+        try {
+            slot = DbfTable::open(e.path, DbfTable::Mode::ReadWrite);
+        } catch (...) {
+            writers_.erase(e.path);
+            throw;
+        }
+    }
+    if (batchDepth_ > 0 && !slot->inTransaction())
+        slot->begin();
+    return *slot;
+}
+
+void FreeTableDatabase::closeWriter(const std::string& path)
+{
+    auto it = writers_.find(path);
+    if (it == writers_.end())
+        return;
+    if (it->second->inTransaction())
+        it->second->commit();
+    writers_.erase(it);
+}
+
+void FreeTableDatabase::createTable(const storage::TableSpec& spec)
+{
+    requireWritable();
+    checkTableName(spec.name);
+    if (lookup(spec.name))
+        throw Error("A table \"" + spec.name + "\" already exists in \"" + path_ + "\".");
+    const TableFormat format = formatFor(options_.flavor);
+    std::vector<std::string> taken;
+    std::vector<FieldSpec> fields;
+    fields.reserve(spec.columns.size());
+    for (const auto& c : spec.columns)
+        fields.push_back(fieldSpecFor(c, format, taken));
+    CreateOptions opts;
+    opts.format = format;
+    opts.codePageMark = 0x03;
+    opts.memoBlockSize = format == TableFormat::VisualFoxPro ? 64 : 512;
+    const std::string p = folder_ + "/" + spec.name + ".dbf";
+    DbfTable::create(p, fields, opts);
+    if (!single_.empty())
+        created_.push_back(p);
+    refresh();
+}
+
+void FreeTableDatabase::dropTable(std::string_view name)
+{
+    requireWritable();
+    const Entry e = require(name);
+    closeWriter(e.path);
+    DbfTable::dropFiles(e.path);
+    created_.erase(std::remove(created_.begin(), created_.end(), e.path), created_.end());
+    refresh();
+}
+
+void FreeTableDatabase::renameObject(std::string_view oldName, std::string_view newName)
+{
+    requireWritable();
+    checkTableName(newName);
+    const Entry e = require(oldName);
+    if (const Entry* other = lookup(newName); other && other->path != e.path)
+        throw Error("A table \"" + std::string(newName) + "\" already exists in \"" + path_ + "\".");
+    closeWriter(e.path);
+    std::string ext = e.path.substr(e.path.size() - 4);
+    std::string target = directoryOf(e.path) + std::string(newName) + ext;
+    DbfTable::renameFiles(e.path, target);
+    if (!single_.empty()) {
+        if (e.path == single_)
+            single_ = target;
+        std::replace(created_.begin(), created_.end(), e.path, target);
+        path_ = single_;
+    }
+    refresh();
+}
+
+void FreeTableDatabase::append(std::string_view table, std::span<const Value> row)
+{
+    requireWritable();
+    writer(require(table)).append(row);
+}
+
+void FreeTableDatabase::update(std::string_view table, std::uint64_t rowId, std::span<const Value> row)
+{
+    requireWritable();
+    if (rowId == 0 || rowId > 0xFFFFFFFFu)
+        throw Error("Row " + std::to_string(rowId) + " does not exist in table \"" + std::string(table) + "\".");
+    writer(require(table)).update(static_cast<std::uint32_t>(rowId), row);
+}
+
+void FreeTableDatabase::remove(std::string_view table, std::uint64_t rowId)
+{
+    requireWritable();
+    if (rowId == 0 || rowId > 0xFFFFFFFFu)
+        throw Error("Row " + std::to_string(rowId) + " does not exist in table \"" + std::string(table) + "\".");
+    writer(require(table)).setDeleted(static_cast<std::uint32_t>(rowId), true);
+}
+
+void FreeTableDatabase::createView(std::string_view name, std::string_view)
+{
+    throw Error("Cannot create the view \"" + std::string(name) +
+                "\": a folder of free tables cannot hold views; views need a database container.");
+}
+
+void FreeTableDatabase::dropView(std::string_view name)
+{
+    throw Error("\"" + std::string(name) + "\" is not a view: a folder of free tables holds no views.");
+}
+
+void FreeTableDatabase::beginBatch() { ++batchDepth_; }
+
+void FreeTableDatabase::endBatch()
+{
+    if (batchDepth_ == 0)
+        return;
+    if (--batchDepth_ > 0)
+        return;
+    std::string firstError;
+    for (auto& [p, t] : writers_) {
+        try {
+            if (t->inTransaction())
+                t->commit();
+        } catch (const Error& e) {
+            if (firstError.empty())
+                firstError = e.what();
+        }
+    }
+    if (!firstError.empty())
+        throw Error(firstError);
+}
+
+// ---- entry points ------------------------------------------------------------
+
+std::unique_ptr<storage::Database> openFolder(const std::string& folder, const storage::OpenOptions& options)
+{
+    return std::make_unique<FreeTableDatabase>(folder, std::string(), options);
+}
+
+std::unique_ptr<storage::Database> openSingleTable(const std::string& dbfPath, const storage::OpenOptions& options)
+{
+    std::string dir = directoryOf(dbfPath);
+    if (dir.empty())
+        dir = ".";
+    return std::make_unique<FreeTableDatabase>(dir, dbfPath, options);
+}
+
+} // namespace qm::xbase

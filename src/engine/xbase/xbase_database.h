@@ -1,0 +1,84 @@
+// The xBase implementations of storage::Database.
+//
+// FreeTableDatabase: a folder of free tables, walked with its sub-folders;
+// a table is named by its file name without the extension, matched
+// ignoring case.  Also serves a single .dbf opened on its own.
+#pragma once
+
+#include "dbf_table.h"
+#include "storage/storage.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qm::xbase {
+
+// Cursor over a table's live rows; decodes a column when it is asked for.
+class TableCursor final : public storage::RowCursor {
+public:
+    TableCursor(std::unique_ptr<DbfTable> owned, std::vector<storage::ColumnDef> columns);
+    const std::vector<storage::ColumnDef>& columns() const override { return columns_; }
+    bool next() override;
+    const Value& value(std::size_t column) override;
+    std::uint64_t rowId() const override { return reader_->recno(); }
+
+private:
+    std::unique_ptr<DbfTable> table_;
+    std::unique_ptr<DbfTable::Reader> reader_;
+    std::vector<storage::ColumnDef> columns_;
+    std::vector<Value> row_;
+    std::vector<std::uint64_t> decodedAt_; // row number the slot was decoded for
+    std::uint64_t rowNumber_ = 0;
+};
+
+class FreeTableDatabase final : public storage::Database {
+public:
+    // folder: walked recursively.  singleTable: when not empty, only that
+    // file (and tables created through this object) are listed.
+    FreeTableDatabase(std::string folder, std::string singleTable, const storage::OpenOptions& options);
+    ~FreeTableDatabase() override;
+
+    const std::string& path() const override { return path_; }
+    std::vector<storage::CatalogEntry> catalog() override;
+    std::optional<storage::CatalogEntry> find(std::string_view name) override;
+    std::vector<storage::ColumnDef> columns(std::string_view table) override;
+    std::unique_ptr<storage::RowCursor> scan(std::string_view table) override;
+    std::uint64_t rowCount(std::string_view table) override;
+    std::string querySql(std::string_view name) override;
+
+    void createTable(const storage::TableSpec& spec) override;
+    void dropTable(std::string_view name) override;
+    void renameObject(std::string_view oldName, std::string_view newName) override;
+    void append(std::string_view table, std::span<const Value> row) override;
+    void update(std::string_view table, std::uint64_t rowId, std::span<const Value> row) override;
+    void remove(std::string_view table, std::uint64_t rowId) override;
+    void createView(std::string_view name, std::string_view sql) override;
+    void dropView(std::string_view name) override;
+    void beginBatch() override;
+    void endBatch() override;
+
+private:
+    struct Entry {
+        std::string name; // file name without extension
+        std::string path;
+    };
+    void refresh();
+    const Entry* lookup(std::string_view name);
+    const Entry& require(std::string_view name);
+    DbfTable& writer(const Entry& e);
+    void closeWriter(const std::string& path);
+    void requireWritable() const;
+
+    std::string path_;
+    std::string folder_;
+    std::string single_;
+    storage::OpenOptions options_;
+    std::vector<Entry> entries_;
+    std::vector<std::string> created_; // single-table mode: paths created here
+    std::map<std::string, std::unique_ptr<DbfTable>> writers_;
+    int batchDepth_ = 0;
+};
+
+} // namespace qm::xbase
