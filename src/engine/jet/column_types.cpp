@@ -44,7 +44,7 @@ storage::ColumnDef describeColumn(const ColumnInfo& c, bool jet3) {
         set(ColumnType::Memo, 203, 536870910, (c.flags & kColHyperlink) ? "Hyperlink" : "Memo");
         break;
     case kGuid:
-        set(ColumnType::Guid, 72, 16, d.autoIncrement ? "AutoNumber (Replication ID)" : "Replication ID");
+        set(ColumnType::Guid, 72, 16, "Replication ID");
         break;
     case kNumeric:
         set(ColumnType::Decimal, 131, 19,
