@@ -1,0 +1,305 @@
+#include "xbase/cdx_maintain.h"
+
+#include "xbase/file_io.h"
+#include "xbase/journal.h"
+#include "value/value.h"
+
+#include <algorithm>
+
+namespace qm::xbase {
+
+namespace {
+
+std::string printable(std::string_view s) {
+    std::string out;
+    for (unsigned char c : s) {
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            static const char* hex = "0123456789ABCDEF";
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+bool endsWithIgnoreCase(const std::string& s, std::string_view suffix) {
+    if (s.size() < suffix.size()) return false;
+    for (std::size_t i = 0; i < suffix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(s[s.size() - suffix.size() + i])) !=
+            std::tolower(static_cast<unsigned char>(suffix[i])))
+            return false;
+    return true;
+}
+
+using RecordVisit = std::function<void(std::uint32_t, std::span<const std::uint8_t>)>;
+
+void scanTable(const DbfTable& table, const RecordVisit& visit) {
+    auto r = table.reader(true);
+    while (r->next()) visit(r->recno(), r->raw());
+}
+
+// Writes the new index bytes over the old file through the journal.
+void writeIndexFile(DbfTable& table, const std::string& path, const std::string& bytes) {
+    Journal* j = table.journal();
+    if (j) {
+        j->protectFile(path);
+        const std::int64_t old = j->originalSize(path);
+        for (std::int64_t at = 0; at < old; at += (1 << 30))
+            j->protectRange(path, static_cast<std::uint64_t>(at),
+                            static_cast<std::uint32_t>(std::min<std::int64_t>(old - at, 1 << 30)));
+        j->sync();
+    }
+    File f(path, fileExists(path) ? File::Access::ReadWrite : File::Access::CreateNew);
+    f.writeAt(0, bytes);
+    f.truncate(bytes.size());
+    if (!j) f.sync();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- TagKeys
+
+TagKeys::TagKeys(const CdxTag& tag, std::string_view indexFile, std::span<const DbfField> fields,
+                 const DbfField* nullFlags, int codePage, std::span<const std::string> longNames)
+    : tag_(tag),
+      where_(std::string(indexFile) + ", tag " + tag.name),
+      key_([&] {
+          if (!tag.machineCollation())
+              throw Error(std::string(indexFile) + ", tag " + tag.name + ": the collation " + tag.collation +
+                          " orders keys by weights this program does not compute; the table cannot be changed "
+                          "without breaking the index (rebuild the tag with the MACHINE collation in FoxPro)");
+          if (tag.descending)
+              throw Error(std::string(indexFile) + ", tag " + tag.name +
+                          ": descending tags are not maintained by this program; the table cannot be changed");
+          try {
+              return KeyExpression::compile(tag.keyExpression, fields, nullFlags, codePage, longNames);
+          } catch (const Error& e) {
+              throw Error(std::string(indexFile) + ", tag " + tag.name + ": " + e.what() +
+                          "; the table cannot be changed without breaking the index");
+          }
+      }()) {
+    const bool prefixed = (tag.options & cdx_option::kNullPrefix) != 0;
+    const int want = key_.keyLength() + (prefixed ? 1 : 0);
+    // A character expression may be sized differently (ALLTRIM and the like
+    // are sized on the record FoxPro indexed first); its keys are padded or
+    // cut to the stored length, as FoxPro does.  Other keys must agree.
+    if (want != tag.keyLength && key_.type() != KeyType::Character)
+        throw Error(where_ + ": the expression '" + tag.keyExpression + "' gives keys of " + std::to_string(want) +
+                    " bytes, but the tag stores " + std::to_string(tag.keyLength) +
+                    "; the table cannot be changed without breaking the index");
+    if (key_.type() == KeyType::DateTime)
+        throw Error(where_ + ": keys on datetime values ('" + tag.keyExpression +
+                    "') are not computed by this program; the table cannot be changed without breaking the index");
+    if (!tag.forExpression.empty()) {
+        try {
+            for_.emplace(KeyExpression::compile(tag.forExpression, fields, nullFlags, codePage, longNames));
+        } catch (const Error& e) {
+            throw Error(where_ + ", FOR clause: " + e.what() + "; the table cannot be changed without breaking the index");
+        }
+        if (for_->type() != KeyType::Logical)
+            throw Error(where_ + ": the FOR clause '" + tag.forExpression + "' is not a condition");
+    }
+}
+
+bool TagKeys::includes(std::span<const std::uint8_t> record) const {
+    if (!for_) return true;
+    try {
+        return for_->condition(record);
+    } catch (const Error& e) {
+        throw Error(where_ + ": " + e.what());
+    }
+}
+
+void TagKeys::key(std::span<const std::uint8_t> record, std::string& out) const {
+    try {
+        key_.key(record, tag_.keyLength, out, (tag_.options & cdx_option::kNullPrefix) != 0);
+    } catch (const Error& e) {
+        throw Error(where_ + ": " + e.what());
+    }
+}
+
+std::vector<CdxKey> computeTagKeys(const TagKeys& tag,
+                                   const std::function<void(const RecordVisit&)>& records) {
+    std::vector<CdxKey> keys;
+    std::string k;
+    records([&](std::uint32_t recno, std::span<const std::uint8_t> rec) {
+        if (!tag.includes(rec)) return;
+        tag.key(rec, k);
+        keys.push_back(CdxKey{k, recno});
+    });
+    std::sort(keys.begin(), keys.end(), [](const CdxKey& a, const CdxKey& b) {
+        const int c = a.key.compare(b.key);
+        return c != 0 ? c < 0 : a.recno < b.recno;
+    });
+    const CdxTag& t = tag.tag();
+    if (t.options & cdx_option::kCandidate) {
+        for (std::size_t i = 1; i < keys.size(); ++i)
+            if (keys[i].key == keys[i - 1].key)
+                throw Error("tag " + t.name + " (" + t.keyExpression + ") accepts each key once, but records " +
+                            std::to_string(keys[i - 1].recno) + " and " + std::to_string(keys[i].recno) +
+                            " both have the key '" + printable(keys[i].key) + "'");
+    } else if (t.options & cdx_option::kUnique) {
+        keys.erase(std::unique(keys.begin(), keys.end(),
+                               [](const CdxKey& a, const CdxKey& b) { return a.key == b.key; }),
+                   keys.end());
+    }
+    return keys;
+}
+
+// ---------------------------------------------------------------- StructuralIndex
+
+StructuralIndex::StructuralIndex(DbfTable& table, std::vector<std::string> longFieldNames)
+    : table_(table), longNames_(std::move(longFieldNames)) {
+    table_.addListener(this);
+}
+StructuralIndex::~StructuralIndex() { table_.removeListener(this); }
+
+std::string StructuralIndex::indexPathFor(const std::string& dbfPath) {
+    return companionPath(dbfPath, endsWithIgnoreCase(dbfPath, ".dbc") ? ".dcx" : ".cdx");
+}
+
+void StructuralIndex::recordsAppended(DbfTable&, std::uint32_t firstRecno, std::uint32_t count) {
+    if (count == 0) return;
+    dirty_ = true;
+    // Everything at or past the first appended record counts as touched.
+    appendedFrom_ = appendedFrom_ == 0 ? firstRecno : std::min(appendedFrom_, firstRecno);
+}
+
+void StructuralIndex::recordChanged(DbfTable&, std::uint32_t recno) {
+    dirty_ = true;
+    touched_.insert(recno);
+}
+
+void StructuralIndex::beforeCommit(DbfTable& table) {
+    if (!dirty_) return;
+    dirty_ = false;
+    std::set<std::uint32_t> touched;
+    touched.swap(touched_);
+    const std::uint32_t appendedFrom = appendedFrom_;
+    appendedFrom_ = 0;
+    if (!(table.header().flags & table_flag::kStructuralCdx)) return;
+    const std::string path = indexPathFor(table.path());
+    if (!fileExists(path))
+        throw Error("The table " + table.path() + " is marked as having the structural index " + path +
+                    ", which is missing; the table is not changed");
+    const CdxFile old = CdxFile::open(path);
+    const auto isTouched = [&](std::uint32_t recno) {
+        return (appendedFrom != 0 && recno >= appendedFrom) || touched.count(recno) != 0;
+    };
+
+    std::vector<TagKeys> tags;
+    for (const CdxTag& t : old.tags())
+        tags.emplace_back(t, path, table.fields(), table.nullFlagsField(), table.codePage(), longNames_);
+
+    std::vector<CdxTagBuild> builds;
+    for (const TagKeys& tk : tags) {
+        std::vector<CdxKey> keys = computeTagKeys(tk, [&](const RecordVisit& v) { scanTable(table, v); });
+        // The stored keys of untouched records must be what this program computes.
+        std::vector<CdxKey> stored = old.keys(tk.tag(), tk.pad());
+        std::vector<CdxKey> expectedUntouched;
+        for (const auto& k : keys)
+            if (!isTouched(k.recno)) expectedUntouched.push_back(k);
+        std::vector<CdxKey> storedUntouched;
+        for (auto& k : stored)
+            if (!isTouched(k.recno) && k.recno <= table.recordCount()) storedUntouched.push_back(std::move(k));
+        std::sort(storedUntouched.begin(), storedUntouched.end(), [](const CdxKey& a, const CdxKey& b) {
+            const int c = a.key.compare(b.key);
+            return c != 0 ? c < 0 : a.recno < b.recno;
+        });
+        const bool uniqueOnly = (tk.tag().options & cdx_option::kUnique) && !(tk.tag().options & cdx_option::kCandidate);
+        bool same = uniqueOnly ? true : storedUntouched == expectedUntouched;
+        if (uniqueOnly) {
+            // Only one record per key is stored; compare the keys.
+            std::set<std::string> computed;
+            for (const auto& k : keys) computed.insert(k.key);
+            for (const auto& k : storedUntouched)
+                if (!computed.count(k.key)) same = false;
+        }
+        if (!same) {
+            std::string detail;
+            for (std::size_t i = 0; i < std::max(storedUntouched.size(), expectedUntouched.size()); ++i) {
+                const CdxKey* s = i < storedUntouched.size() ? &storedUntouched[i] : nullptr;
+                const CdxKey* e = i < expectedUntouched.size() ? &expectedUntouched[i] : nullptr;
+                if (s && e && *s == *e) continue;
+                if (s) detail = "stored for record " + std::to_string(s->recno) + ": '" + printable(s->key) + "'";
+                if (e) detail += std::string(detail.empty() ? "" : ", ") + "computed for record " +
+                                 std::to_string(e->recno) + ": '" + printable(e->key) + "'";
+                break;
+            }
+            throw Error(path + ", tag " + tk.tag().name + ": the keys this program computes for '" +
+                        tk.tag().keyExpression + "' differ from the keys FoxPro stored (" + detail +
+                        "); the table is not changed, so that the index stays consistent");
+        }
+        CdxTagBuild b;
+        b.name = tk.tag().name;
+        b.keyExpression = tk.tag().keyExpression;
+        b.forExpression = tk.tag().forExpression;
+        b.keyLength = tk.tag().keyLength;
+        b.options = tk.tag().options;
+        b.pad = tk.pad();
+        b.keys = std::move(keys);
+        builds.push_back(std::move(b));
+    }
+    writeIndexFile(table, path, buildCdx(builds));
+}
+
+void StructuralIndex::rebuild(DbfTable& table, const std::string& indexPath, std::span<const CdxTag> definitions,
+                              std::span<const std::string> longFieldNames) {
+    std::vector<CdxTagBuild> builds;
+    for (const CdxTag& def : definitions) {
+        TagKeys tk(def, indexPath, table.fields(), table.nullFlagsField(), table.codePage(), longFieldNames);
+        CdxTagBuild b;
+        b.name = def.name;
+        b.keyExpression = def.keyExpression;
+        b.forExpression = def.forExpression;
+        b.keyLength = def.keyLength;
+        b.options = def.options;
+        b.pad = tk.pad();
+        b.keys = computeTagKeys(tk, [&](const RecordVisit& v) { scanTable(table, v); });
+        builds.push_back(std::move(b));
+    }
+    writeIndexFile(table, indexPath, buildCdx(builds));
+}
+
+std::vector<std::string> StructuralIndex::verify(const DbfTable& table, const std::string& indexPath,
+                                                 std::span<const std::string> longFieldNames) {
+    std::vector<std::string> problems;
+    std::optional<CdxFile> opened;
+    try {
+        opened.emplace(CdxFile::open(indexPath));
+    } catch (const Error& e) {
+        problems.push_back(e.what());
+        return problems;
+    }
+    const CdxFile& file = *opened;
+    for (const CdxTag& t : file.tags()) {
+        try {
+            TagKeys tk(t, indexPath, table.fields(), table.nullFlagsField(), table.codePage(), longFieldNames);
+            std::vector<CdxKey> expected;
+            std::string k;
+            scanTable(table, [&](std::uint32_t recno, std::span<const std::uint8_t> rec) {
+                if (!tk.includes(rec)) return;
+                tk.key(rec, k);
+                expected.push_back(CdxKey{k, recno});
+            });
+            if ((t.options & cdx_option::kUnique) && !(t.options & cdx_option::kCandidate)) {
+                std::sort(expected.begin(), expected.end(), [](const CdxKey& a, const CdxKey& b) {
+                    const int c = a.key.compare(b.key);
+                    return c != 0 ? c < 0 : a.recno < b.recno;
+                });
+                expected.erase(std::unique(expected.begin(), expected.end(),
+                                           [](const CdxKey& a, const CdxKey& b) { return a.key == b.key; }),
+                               expected.end());
+            }
+            for (auto& p : checkCdxTag(file, t, tk.pad(), std::move(expected))) problems.push_back(std::move(p));
+        } catch (const Error& e) {
+            problems.push_back(e.what());
+        }
+    }
+    return problems;
+}
+
+} // namespace qm::xbase
