@@ -453,6 +453,9 @@ void DbfTable::Impl::parseHeader()
     nullFlags.reset();
     std::size_t pos = 32;
     std::uint32_t nextOffset = 1;
+    std::vector<std::uint32_t> computedOffsets;
+    std::vector<bool> descriptorIsNullFlags;
+    bool zeroOffset = false;
     bool terminated = false;
     while (pos < header.headerLength) {
         if (raw[pos] == 0x0D) {
@@ -497,10 +500,6 @@ void DbfTable::Impl::parseHeader()
             !(f.type == 'B' || f.type == 'G' || f.type == 'P' || f.type == 'I' || f.type == 'Y' || f.type == 'T'))
             throw Error("The table \"" + path + "\" has a field " + f.name + " of type '" + std::string(1, f.type) +
                         "', which its format does not have.");
-        if (f.offset == 0 || std::uint64_t(f.offset) + f.length > header.recordLength)
-            throw damaged("field " + f.name + " (bytes " + std::to_string(f.offset) + "-" +
-                          std::to_string(f.offset + f.length) + ") lies outside the record length " +
-                          std::to_string(header.recordLength));
         if (f.length == 0)
             throw damaged("field " + f.name + " has length 0");
         // Memo-like fields: 4-byte binary pointers in VFP, 10 ASCII digits elsewhere.
@@ -524,6 +523,10 @@ void DbfTable::Impl::parseHeader()
                 fixed('B', 8);
         }
         fixed('D', 8);
+        computedOffsets.push_back(nextOffset);
+        descriptorIsNullFlags.push_back(f.type == '0');
+        if (f.offset == 0)
+            zeroOffset = true;
         nextOffset += f.length;
         if (f.type == '0') {
             nullFlags = f;
@@ -532,6 +535,26 @@ void DbfTable::Impl::parseHeader()
         }
         pos += kDescriptor;
     }
+    // Some writers leave the displacements of a VFP table at 0: the fields
+    // then lie one after the other, as in the older formats.
+    if (zeroOffset) {
+        std::size_t fi = 0;
+        for (std::size_t d = 0; d < computedOffsets.size(); ++d) {
+            // Descriptor order: user fields with _NullFlags wherever it stood.
+            if (nullFlags && descriptorIsNullFlags[d])
+                nullFlags->offset = computedOffsets[d];
+            else if (fi < fields.size())
+                fields[fi++].offset = computedOffsets[d];
+        }
+    }
+    for (const auto& f : fields) {
+        if (f.offset == 0 || std::uint64_t(f.offset) + f.length > header.recordLength)
+            throw damaged("field " + f.name + " (bytes " + std::to_string(f.offset) + "-" +
+                          std::to_string(f.offset + f.length) + ") lies outside the record length " +
+                          std::to_string(header.recordLength));
+    }
+    if (nullFlags && (nullFlags->offset == 0 || std::uint64_t(nullFlags->offset) + nullFlags->length > header.recordLength))
+        throw damaged("its _NullFlags field lies outside the record length " + std::to_string(header.recordLength));
     if (isVfp() && terminated && pos + 1 + kBacklink <= header.headerLength) {
         const char* b = rawHeader.data() + pos + 1;
         std::size_t n = 0;
@@ -553,9 +576,14 @@ void DbfTable::Impl::parseHeader()
         if (f.flags & field_flag::kNullable)
             f.nullBit = nextBit++;
     }
+    if (nextBit > 0 && !nullFlags) {
+        // Written by a tool that set the flag bits without the hidden field:
+        // there is nowhere to mark a null, so no field is null.
+        for (auto& f : fields)
+            f.nullBit = f.varLengthBit = -1;
+        nextBit = 0;
+    }
     if (nextBit > 0) {
-        if (!nullFlags)
-            throw damaged("it has nullable or varying-length fields but no _NullFlags field");
         if (nextBit > nullFlags->length * 8)
             throw damaged("its _NullFlags field is too short for its nullable fields");
     }
