@@ -162,6 +162,15 @@ TEST_F(Chrome, TheHourglassStaysWhereverTheMouseGoes)
     EXPECT_EQ(form.Text1->cursor().shape(), Qt::IBeamCursor);
 }
 
+TEST_F(Chrome, TheApplicationIconIsBuiltIn)
+{
+    EXPECT_FALSE(ApplicationIcon().isNull());
+    EXPECT_FALSE(ApplicationIcon().pixmap(32, 32).isNull());
+    Form1 form;
+    form.Form_Load();
+    EXPECT_EQ(form.windowIcon().cacheKey(), ApplicationIcon().cacheKey());
+}
+
 TEST_F(Chrome, WindowsUseArialOrItsMetricTwin)
 {
     Form1 form;

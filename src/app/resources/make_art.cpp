@@ -89,6 +89,7 @@ QImage drawHand(int& hotX, int& hotY)
     QPainterPath thumb;
     thumb.addRoundedRect(QRectF(-2.25, -5.5, 4.5, 11), 2.2, 2.2);
     hand.addPath(QTransform().translate(6.2, 19.5).rotate(-42).map(thumb));
+    hand.setFillRule(Qt::WindingFill);
     hand = hand.simplified();
 
     QPainter p(&img);
