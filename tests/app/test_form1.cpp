@@ -236,6 +236,43 @@ TEST_F(Form1Test, TestConnectionOnAFolderThatDoesNotExist)
     EXPECT_EQ(form.MousePointer->kind(), PointerKind::Default);
 }
 
+#ifdef QM_HAVE_PROVIDERS
+// These need the FoxPro provider behind the facade.
+
+TEST_F(Form1Test, TestConnectionOnAnExistingFreeTableFolder)
+{
+    Form1 form;
+    form.Form_Load();
+    form.Option2->setChecked(true);
+    form.Text2->setText(qm::test::qs(scratch.path()));
+    QTest::mouseClick(form.PushButton3, Qt::LeftButton);
+    EXPECT_EQ(dialogs.messages(), QStringList{"Connection successful."});
+    EXPECT_EQ(form.MousePointer->kind(), PointerKind::Default);
+}
+
+TEST_F(Form1Test, StartUpGoesStraightOnWhenBothSourcesAreUsable)
+{
+    qm::test::writeFile(scratch.path() / "a.mdb", "only its existence is checked here");
+    SaveSetting(key::AccessMDBFile, qm::test::qs(scratch.path() / "a.mdb"));
+    SaveSetting(key::FreeTableFolder, qm::test::qs(scratch.path()));
+    SaveSetting(key::FoxproOption, "2");
+    Form1 form;
+    int opened = 0;
+    PointerKind during = PointerKind::Default;
+    form.OpenMainWindow = [&] {
+        ++opened;
+        during = form.MousePointer->kind();
+        form.hide();
+    };
+    form.Start();
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(during, PointerKind::Hourglass);
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(form.wentToMainWindow());
+    EXPECT_TRUE(dialogs.shown().empty());
+}
+#endif
+
 TEST_F(Form1Test, NextWithAnEmptyAccessPathDoesNothing)
 {
     Form1 form;
@@ -262,6 +299,21 @@ TEST_F(Form1Test, NextWithAnAccessFileButNoFoxProSourceDoesNothing)
     EXPECT_EQ(opened, 0);
     EXPECT_TRUE(dialogs.shown().empty());
     EXPECT_EQ(form.MousePointer->kind(), PointerKind::Default);
+}
+
+TEST_F(Form1Test, StartUpWithoutTheAccessFileDoesNotTryTheFoxProSource)
+{
+    // The FoxPro side would open; the Access file is not there.
+    SaveSetting(key::AccessMDBFile, qm::test::qs(scratch.path() / "gone.mdb"));
+    SaveSetting(key::FreeTableFolder, qm::test::qs(scratch.path()));
+    SaveSetting(key::FoxproOption, "2");
+    Form1 form;
+    int opened = 0;
+    form.OpenMainWindow = [&] { ++opened; };
+    form.Start();
+    EXPECT_EQ(opened, 0);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE(dialogs.shown().empty());
 }
 
 TEST_F(Form1Test, StartUpWithAnUnusableFoxProSourceShowsTheWindowQuietly)
