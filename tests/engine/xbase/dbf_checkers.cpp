@@ -49,8 +49,8 @@ def canon(v):
     if isinstance(v, (bytes, bytearray)): return 'bin ' + hexs(bytes(v))
     if isinstance(v, datetime.datetime):
         s = v + datetime.timedelta(microseconds=500000)
-        return 'dt ' + s.strftime('%Y-%m-%d %H:%M:%S')
-    if isinstance(v, datetime.date): return 'date ' + v.strftime('%Y-%m-%d')
+        return 'dt %04d-%02d-%02d %02d:%02d:%02d' % (s.year, s.month, s.day, s.hour, s.minute, s.second)
+    if isinstance(v, datetime.date): return 'date %04d-%02d-%02d' % (v.year, v.month, v.day)
     return 'other ' + repr(v)
 
 for path in sys.argv[1:]:
@@ -128,8 +128,8 @@ def canon(v):
     if isinstance(v, (bytes, bytearray)): return 'bin ' + hexs(bytes(v))
     if isinstance(v, datetime.datetime):
         s = v + datetime.timedelta(microseconds=500000)
-        return 'dt ' + s.strftime('%Y-%m-%d %H:%M:%S')
-    if isinstance(v, datetime.date): return 'date ' + v.strftime('%Y-%m-%d')
+        return 'dt %04d-%02d-%02d %02d:%02d:%02d' % (s.year, s.month, s.day, s.hour, s.minute, s.second)
+    if isinstance(v, datetime.date): return 'date %04d-%02d-%02d' % (v.year, v.month, v.day)
     try:
         if isinstance(v, dbf.Logical) or type(v).__name__ == 'Logical':
             if v is dbf.Unknown or v == dbf.Unknown: return 'null'
@@ -230,7 +230,13 @@ std::string canonical(const Value& v, char fieldType)
                 s.pop_back();
         return "str " + hex(s);
     }
-    case VarType::Binary: return "bin " + hex(v.rawString());
+    case VarType::Binary: {
+        std::string s = v.rawString();
+        if (fieldType == 'C')
+            while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
+                s.pop_back();
+        return "bin " + hex(s);
+    }
     case VarType::Date: {
         DateParts p = date::toPartsRoundedToSecond(v.rawDouble());
         char buf[40];
@@ -259,7 +265,7 @@ bool sameValue(const std::string& ours, const std::string& theirs, char fieldTyp
         blank(ours) && blank(theirs))
         return true;
     // Binary (NOCPTRANS) memos: dbfread decodes text blocks whatever the field says.
-    if (fieldType == 'M' && ours.rfind("bin ", 0) == 0 && theirs.rfind("str ", 0) == 0)
+    if ((fieldType == 'M' || fieldType == 'C') && ours.rfind("bin ", 0) == 0 && theirs.rfind("str ", 0) == 0)
         return ours.substr(4) == theirs.substr(4);
     if (ours.rfind("num ", 0) == 0 && theirs.rfind("num ", 0) == 0) {
         // The readers turn N values with a point into a double: compare through
