@@ -39,7 +39,7 @@ d = tempfile.mkdtemp()
 stem = os.path.splitext(sys.argv[1])[0]
 os.symlink(sys.argv[1], os.path.join(d, 'c.dbf'))
 os.symlink(stem + '.dct', os.path.join(d, 'c.fpt'))
-for r in DBF(os.path.join(d, 'c.dbf'), encoding='cp1252'):
+for r in DBF(os.path.join(d, 'c.dbf'), encoding='latin-1'):
     p = r['PROPERTY'] or b''
     if isinstance(p, str): p = p.encode('latin-1')
     print(r['OBJECTID'], r['PARENTID'], r['OBJECTTYPE'].strip(), r['OBJECTNAME'].strip() + '|' + prop(p, 1) + '|' + prop(p, 0x2A))
