@@ -1,0 +1,60 @@
+// Tokens of the two SQL dialects the program speaks: the Access engine's
+// (Jet/ACE) and Visual FoxPro's.  Both share one token stream; the
+// differences are where a character means something else:
+//
+//   Access   [name] `name`  'text' "text"  #2016-11-03#        -- and /* */ comments
+//   FoxPro   [text] `name`  'text' "text"  {^2016-11-03 10:30}  .T. .F. .NULL.  && and * comments
+//            # and != mean "not equal", == exact equality, $ "contained in"
+//
+// Tokens are views into the statement text; nothing is copied while lexing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm::sql {
+
+enum class Dialect : std::uint8_t { Access, FoxPro };
+
+enum class Tok : std::uint8_t {
+    End,
+    Word,      // bare identifier or keyword
+    Bracket,   // [ ... ]   (name in Access, text or name in FoxPro)
+    Backtick,  // ` ... `
+    String,    // ' ... ' or " ... "; doubled delimiters inside stand for one
+    Number,    // 12, 12.5, .5, 1e3; FoxPro $12.50 (currency flag)
+    DateLit,   // # ... # or { ... } (text between the delimiters)
+    DotWord,   // FoxPro .T. .F. .Y. .N. .NULL. .AND. .OR. .NOT. (text between the dots)
+    Symbol,    // operators and punctuation
+};
+
+struct Token {
+    Tok kind = Tok::End;
+    std::string_view text;     // for strings/brackets: the inside, still with doubled delimiters
+    std::uint32_t offset = 0;  // byte offset of the token's first character in the statement
+    char quote = 0;            // String: the delimiter; Number: '$' for FoxPro currency
+    bool doubled = false;      // String: holds a doubled delimiter that must be collapsed
+
+    bool is(std::string_view symbol) const { return kind == Tok::Symbol && text == symbol; }
+    // Keyword test, ignoring letter case (also matches FoxPro's .AND. style words).
+    bool isWord(std::string_view word) const;
+};
+
+// The text of a String token with doubled delimiters collapsed.
+std::string unquote(const Token& t);
+
+// Splits one statement into tokens.  Throws SyntaxIssue for an
+// unterminated string, bracket or date literal, or a stray character.
+struct SyntaxIssue {
+    std::uint32_t offset;
+    std::string message;
+};
+
+void tokenize(std::string_view text, Dialect dialect, std::vector<Token>& out);
+
+// Case-insensitive ASCII comparison of keywords and function names.
+bool iequals(std::string_view a, std::string_view b);
+
+} // namespace qm::sql

@@ -1,0 +1,886 @@
+#include "sql/parser.h"
+
+#include "sql/types.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+namespace qm::sql {
+
+namespace {
+
+// Words that end an expression or a source, so they are never taken as a
+// bare alias.
+constexpr std::string_view kReserved[] = {
+    "SELECT", "FROM", "WHERE", "GROUP", "ORDER", "HAVING", "INNER", "LEFT", "RIGHT", "FULL", "CROSS",
+    "JOIN", "ON", "UNION", "INTO", "AS", "AND", "OR", "NOT", "XOR", "BY", "VALUES", "SET", "LIKE",
+    "BETWEEN", "IN", "IS", "OUTER", "ASC", "DESC", "WITH", "MOD", "TOP", "DISTINCT", "NULL",
+};
+
+bool reserved(const Token& t) {
+    if (t.kind != Tok::Word) return false;
+    for (auto w : kReserved)
+        if (iequals(t.text, w)) return true;
+    return false;
+}
+
+} // namespace
+
+struct ParserImpl {
+    const std::vector<Token>& tk;
+    std::string_view text;
+    Dialect dialect;
+    std::size_t pos = 0;
+    std::string stmtName;
+
+    bool fox() const { return dialect == Dialect::FoxPro; }
+    const Token& cur() const { return tk[pos]; }
+    const Token& peek(std::size_t k = 1) const { return tk[std::min(pos + k, tk.size() - 1)]; }
+    const Token& take() { const Token& t = tk[pos]; if (t.kind != Tok::End) ++pos; return t; }
+
+    [[noreturn]] void fail(const Token& at, std::string detail) const {
+        ParseError e;
+        e.offset = at.offset;
+        e.statement = stmtName;
+        e.near = at.kind == Tok::End ? std::string() : std::string(text.substr(at.offset, std::min<std::size_t>(at.text.size() + 2, 40)));
+        // Show the token as written (with its delimiters) but never beyond the statement.
+        if (at.kind == Tok::Word || at.kind == Tok::Number || at.kind == Tok::Symbol || at.kind == Tok::DotWord)
+            e.near = std::string(at.text);
+        e.detail = std::move(detail);
+        throw e;
+    }
+
+    bool acceptWord(std::string_view w) {
+        if (cur().isWord(w)) { ++pos; return true; }
+        return false;
+    }
+    void expectWord(std::string_view w) {
+        if (!acceptWord(w)) fail(cur(), "expected " + std::string(w));
+    }
+    bool accept(std::string_view sym) {
+        if (cur().is(sym)) { ++pos; return true; }
+        return false;
+    }
+    void expect(std::string_view sym) {
+        if (!accept(sym)) fail(cur(), "expected '" + std::string(sym) + "'");
+    }
+
+    // ---- names ----
+    bool isNameToken(const Token& t, bool allowString) const {
+        return t.kind == Tok::Word || t.kind == Tok::Bracket || t.kind == Tok::Backtick
+            || (allowString && t.kind == Tok::String);
+    }
+    std::string name(const char* what, bool allowString = false) {
+        const Token& t = cur();
+        if (!isNameToken(t, allowString)) fail(t, std::string("expected ") + what);
+        ++pos;
+        if (t.kind == Tok::String) return unquote(t);
+        if (t.text.empty()) fail(t, std::string("the ") + what + " is empty");
+        return std::string(t.text);
+    }
+
+    // A table name: plain, bracketed, backquoted, a FoxPro text ("name"),
+    // FoxPro's database!table, or the Access engine's external target
+    // [dBase IV;DATABASE=folder;].[name].
+    TableName tableName() {
+        TableName tn;
+        tn.offset = cur().offset;
+        const Token& first = cur();
+        if (first.kind == Tok::Bracket && first.text.find(';') != std::string_view::npos) {
+            ++pos;
+            parseConnect(first, tn);
+            expect(".");
+            tn.name = name("table name");
+            return tn;
+        }
+        tn.name = name("table name", true);
+        if (cur().is("!")) { // database!table
+            ++pos;
+            tn.name = name("table name", true);
+        }
+        return tn;
+    }
+
+    void parseConnect(const Token& t, TableName& tn) {
+        // "dBase IV;DATABASE=C:\Data\;" : type first, then key=value pairs.
+        std::string_view s = t.text;
+        auto trim = [](std::string_view v) {
+            while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+            while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
+            return v;
+        };
+        std::size_t semi = s.find(';');
+        tn.externalType = std::string(trim(s.substr(0, semi)));
+        s = semi == std::string_view::npos ? std::string_view() : s.substr(semi + 1);
+        while (!s.empty()) {
+            semi = s.find(';');
+            std::string_view part = s.substr(0, semi);
+            s = semi == std::string_view::npos ? std::string_view() : s.substr(semi + 1);
+            const auto eq = part.find('=');
+            if (eq == std::string_view::npos) continue;
+            if (iequals(trim(part.substr(0, eq)), "DATABASE")) tn.externalPath = std::string(trim(part.substr(eq + 1)));
+        }
+        if (tn.externalType.empty()) fail(t, "the external database type is missing");
+        if (tn.externalPath.empty()) fail(t, "the external target names no DATABASE folder");
+    }
+
+    // ---- expressions ----
+    ExprPtr expr() { return orExpr(); }
+
+    ExprPtr binary(BinOp op, ExprPtr a, ExprPtr b) {
+        auto e = std::make_unique<Expr>();
+        e->kind = Expr::Kind::Binary;
+        e->bop = op;
+        e->offset = a->offset;
+        e->args.push_back(std::move(a));
+        e->args.push_back(std::move(b));
+        return e;
+    }
+
+    ExprPtr orExpr() {
+        auto e = andExpr();
+        for (;;) {
+            if (acceptWord("OR")) e = binary(BinOp::Or, std::move(e), andExpr());
+            else if (acceptWord("XOR")) e = binary(BinOp::Xor, std::move(e), andExpr());
+            else return e;
+        }
+    }
+    ExprPtr andExpr() {
+        auto e = notExpr();
+        while (acceptWord("AND")) e = binary(BinOp::And, std::move(e), notExpr());
+        return e;
+    }
+    ExprPtr notExpr() {
+        const Token& t = cur();
+        if (t.isWord("NOT") || (fox() && t.is("!"))) {
+            ++pos;
+            auto e = std::make_unique<Expr>();
+            e->kind = Expr::Kind::Unary;
+            e->uop = UnOp::Not;
+            e->offset = t.offset;
+            e->args.push_back(notExpr());
+            return e;
+        }
+        return comparison();
+    }
+    ExprPtr comparison() {
+        auto e = concat();
+        for (;;) {
+            const Token& t = cur();
+            BinOp op;
+            if (t.is("=")) op = BinOp::Eq;
+            else if (t.is("==")) op = BinOp::ExactEq;
+            else if (t.is("<>") || t.is("!=") || (fox() && t.is("#"))) op = BinOp::Ne;
+            else if (t.is("<")) op = BinOp::Lt;
+            else if (t.is("<=")) op = BinOp::Le;
+            else if (t.is(">")) op = BinOp::Gt;
+            else if (t.is(">=")) op = BinOp::Ge;
+            else if (fox() && t.is("$")) op = BinOp::Contained;
+            else {
+                bool negated = false;
+                std::size_t save = pos;
+                if (t.isWord("NOT")) { negated = true; ++pos; }
+                if (acceptWord("LIKE")) {
+                    e = binary(BinOp::Like, std::move(e), concat());
+                    if (negated) e = negate(std::move(e));
+                    continue;
+                }
+                if (acceptWord("BETWEEN")) {
+                    auto b = std::make_unique<Expr>();
+                    b->kind = Expr::Kind::Between;
+                    b->negated = negated;
+                    b->offset = e->offset;
+                    b->args.push_back(std::move(e));
+                    b->args.push_back(concat());
+                    expectWord("AND");
+                    b->args.push_back(concat());
+                    e = std::move(b);
+                    continue;
+                }
+                if (acceptWord("IN")) {
+                    auto in = std::make_unique<Expr>();
+                    in->kind = Expr::Kind::InList;
+                    in->negated = negated;
+                    in->offset = e->offset;
+                    in->args.push_back(std::move(e));
+                    expect("(");
+                    if (cur().isWord("SELECT")) fail(cur(), "a subquery is not supported here");
+                    do in->args.push_back(expr()); while (accept(","));
+                    expect(")");
+                    e = std::move(in);
+                    continue;
+                }
+                if (!negated && acceptWord("IS")) {
+                    auto is = std::make_unique<Expr>();
+                    is->kind = Expr::Kind::IsNull;
+                    is->offset = e->offset;
+                    is->negated = acceptWord("NOT");
+                    if (!acceptWord("NULL") && !cur().isWord("NULL")) fail(cur(), "expected NULL after IS");
+                    if (cur().kind == Tok::DotWord) ++pos;
+                    is->args.push_back(std::move(e));
+                    e = std::move(is);
+                    continue;
+                }
+                pos = save;
+                return e;
+            }
+            ++pos;
+            e = binary(op, std::move(e), concat());
+        }
+    }
+    ExprPtr negate(ExprPtr inner) {
+        auto e = std::make_unique<Expr>();
+        e->kind = Expr::Kind::Unary;
+        e->uop = UnOp::Not;
+        e->offset = inner->offset;
+        e->args.push_back(std::move(inner));
+        return e;
+    }
+    ExprPtr concat() {
+        auto e = additive();
+        while (!fox() && cur().is("&")) { ++pos; e = binary(BinOp::Concat, std::move(e), additive()); }
+        return e;
+    }
+    ExprPtr additive() {
+        auto e = modulo();
+        for (;;) {
+            if (accept("+")) e = binary(BinOp::Add, std::move(e), modulo());
+            else if (accept("-")) e = binary(BinOp::Sub, std::move(e), modulo());
+            else return e;
+        }
+    }
+    ExprPtr modulo() {
+        auto e = intDiv();
+        while (acceptWord("MOD") || (fox() && accept("%"))) e = binary(BinOp::Mod, std::move(e), intDiv());
+        return e;
+    }
+    ExprPtr intDiv() {
+        auto e = multiplicative();
+        while (!fox() && accept("\\")) e = binary(BinOp::IntDiv, std::move(e), multiplicative());
+        return e;
+    }
+    ExprPtr multiplicative() {
+        auto e = unary();
+        for (;;) {
+            if (accept("*")) e = binary(BinOp::Mul, std::move(e), unary());
+            else if (accept("/")) e = binary(BinOp::Div, std::move(e), unary());
+            else return e;
+        }
+    }
+    ExprPtr unary() {
+        const Token& t = cur();
+        if (t.is("-") || t.is("+")) {
+            ++pos;
+            auto inner = unary();
+            // Fold a sign into a numeric literal so that -5 stays a literal.
+            if (inner->kind == Expr::Kind::Literal && inner->value.isNumeric() && t.is("-")) {
+                inner->value = negateLiteral(inner->value, t);
+                inner->offset = t.offset;
+                return inner;
+            }
+            if (t.is("+")) return inner;
+            auto e = std::make_unique<Expr>();
+            e->kind = Expr::Kind::Unary;
+            e->uop = UnOp::Neg;
+            e->offset = t.offset;
+            e->args.push_back(std::move(inner));
+            return e;
+        }
+        return power();
+    }
+    Value negateLiteral(const Value& v, const Token& at) {
+        switch (v.type()) {
+        case VarType::Long: return v.rawInt() == 0 ? v : Value::longInt(static_cast<std::int32_t>(-v.rawInt()));
+        case VarType::BigInt:
+            if (v.rawInt() == 2147483648LL) return Value::longInt(INT32_MIN);
+            return Value::bigInt(-v.rawInt());
+        case VarType::Currency: return Value::currency(-v.rawInt());
+        case VarType::Double: return Value::dbl(-v.rawDouble());
+        case VarType::Decimal: { Decimal d = v.rawDecimal(); d.mantissa = -d.mantissa; return Value::decimal(d); }
+        default: fail(at, "cannot negate this value");
+        }
+    }
+    ExprPtr power() {
+        auto e = primary();
+        while (accept("^") || (fox() && accept("**"))) e = binary(BinOp::Pow, std::move(e), unary());
+        return e;
+    }
+
+    Value numberLiteral(const Token& t) {
+        const std::string_view s = t.text;
+        if (t.quote == '$') {
+            auto d = Decimal::parse(s);
+            if (!d) fail(t, "not a currency amount");
+            try { return Value::currency(Value::decimal(*d).toCurrency()); }
+            catch (const Error&) { fail(t, "the currency amount is out of range"); }
+        }
+        const bool integral = s.find_first_of(".eE") == std::string_view::npos;
+        if (integral) {
+            std::int64_t v = 0;
+            auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+            if (ec == std::errc() && p == s.data() + s.size()) {
+                if (v <= INT32_MAX) return Value::longInt(static_cast<std::int32_t>(v));
+                return Value::bigInt(v);
+            }
+        }
+        if (auto d = Decimal::parse(s)) return Value::decimal(*d);
+        // Beyond 28 digits: a double, as both engines read such numbers.
+        const std::string copy(s);
+        char* end = nullptr;
+        const double v = std::strtod(copy.c_str(), &end);
+        if (!end || *end || !std::isfinite(v)) fail(t, "not a number");
+        return Value::dbl(v);
+    }
+
+    Value dateLiteral(const Token& t) {
+        std::string_view s = t.text;
+        while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+        while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+        if (fox()) {
+            // Empty date / datetime: {}, {//}, {:}, {--}, {..}
+            bool empty = true;
+            for (char c : s) if (c != '/' && c != ':' && c != '-' && c != '.' && c != ' ') empty = false;
+            if (empty) return Value::null();
+            if (!s.empty() && s.front() == '^') s.remove_prefix(1);
+            // FoxPro also writes {^2016.11.03}
+            std::string copy(s);
+            if (copy.size() >= 10 && copy[4] == '.' && copy[7] == '.') { copy[4] = '-'; copy[7] = '-'; }
+            if (auto d = date::parse(copy)) return Value::date(*d);
+            fail(t, "not a date");
+        }
+        if (auto d = date::parse(s)) return Value::date(*d);
+        fail(t, "not a date");
+    }
+
+    ExprPtr columnRef(std::string first, std::uint32_t offset) {
+        auto e = std::make_unique<Expr>();
+        e->kind = Expr::Kind::Column;
+        e->offset = offset;
+        if (cur().is(".") && (isNameToken(peek(), false) || peek().is("*"))) {
+            ++pos;
+            if (accept("*")) {
+                e->kind = Expr::Kind::Star;
+                e->qualifier = std::move(first);
+                return e;
+            }
+            e->qualifier = std::move(first);
+            e->name = name("column name");
+            return e;
+        }
+        e->name = std::move(first);
+        return e;
+    }
+
+    ExprPtr primary() {
+        const Token& t = cur();
+        switch (t.kind) {
+        case Tok::Number: ++pos; return makeLiteral(numberLiteral(t), t.offset);
+        case Tok::String: ++pos; return makeLiteral(Value::string(unquote(t)), t.offset);
+        case Tok::DateLit: ++pos; return makeLiteral(dateLiteral(t), t.offset);
+        case Tok::DotWord:
+            if (t.isWord("T") || t.isWord("Y")) { ++pos; return makeLiteral(Value::boolean(true), t.offset); }
+            if (t.isWord("F") || t.isWord("N")) { ++pos; return makeLiteral(Value::boolean(false), t.offset); }
+            if (t.isWord("NULL")) { ++pos; return makeLiteral(Value::null(), t.offset); }
+            fail(t, "expected a value");
+        case Tok::Bracket:
+            ++pos;
+            // FoxPro reads [..] as text unless it qualifies a name.
+            if (fox() && !cur().is(".")) return makeLiteral(Value::string(std::string(t.text)), t.offset);
+            if (t.text.empty()) fail(t, "the name is empty");
+            return columnRef(std::string(t.text), t.offset);
+        case Tok::Backtick:
+            ++pos;
+            if (t.text.empty()) fail(t, "the name is empty");
+            return columnRef(std::string(t.text), t.offset);
+        case Tok::Word: {
+            if (t.isWord("NULL")) { ++pos; return makeLiteral(Value::null(), t.offset); }
+            if (t.isWord("TRUE") || t.isWord("YES") || t.isWord("ON")) {
+                if (!peek().is("(") && !peek().is(".")) { ++pos; return makeLiteral(Value::boolean(true), t.offset); }
+            }
+            if (t.isWord("FALSE") || t.isWord("NO") || t.isWord("OFF")) {
+                if (!peek().is("(") && !peek().is(".")) { ++pos; return makeLiteral(Value::boolean(false), t.offset); }
+            }
+            if (t.isWord("SELECT") || t.isWord("EXISTS")) fail(t, "a subquery is not supported here");
+            if (reserved(t)) fail(t, "expected a value");
+            ++pos;
+            if (cur().is("(")) return call(t);
+            return columnRef(std::string(t.text), t.offset);
+        }
+        case Tok::Symbol:
+            if (t.is("(")) {
+                ++pos;
+                if (cur().isWord("SELECT")) fail(cur(), "a subquery is not supported here");
+                auto e = expr();
+                expect(")");
+                return e;
+            }
+            if (t.is("*")) fail(t, "'*' is only allowed in a select list or COUNT(*)");
+            fail(t, "expected a value");
+        case Tok::End:
+            fail(t, "the statement ends where a value is expected");
+        }
+        fail(t, "expected a value");
+    }
+
+    ExprPtr call(const Token& fn) {
+        auto e = std::make_unique<Expr>();
+        e->kind = Expr::Kind::Call;
+        e->offset = fn.offset;
+        e->name = std::string(fn.text);
+        expect("(");
+        if (accept(")")) return e;
+        do {
+            if (cur().is("*") && peek().is(")")) {
+                auto star = std::make_unique<Expr>();
+                star->kind = Expr::Kind::Star;
+                star->offset = cur().offset;
+                ++pos;
+                e->args.push_back(std::move(star));
+            } else {
+                if (cur().isWord("DISTINCT")) fail(cur(), "DISTINCT inside a function is not supported");
+                e->args.push_back(expr());
+            }
+        } while (accept(","));
+        expect(")");
+        return e;
+    }
+
+    // ---- SELECT ----
+    std::unique_ptr<Select> select() {
+        expectWord("SELECT");
+        auto s = std::make_unique<Select>();
+        for (;;) {
+            if (acceptWord("DISTINCT")) s->distinct = true;
+            else if (acceptWord("ALL") || acceptWord("DISTINCTROW")) {}
+            else if (cur().isWord("TOP")) {
+                ++pos;
+                const Token& n = cur();
+                if (n.kind != Tok::Number) fail(n, "expected a number after TOP");
+                ++pos;
+                std::int64_t v = 0;
+                auto [p, ec] = std::from_chars(n.text.data(), n.text.data() + n.text.size(), v);
+                if (ec != std::errc() || p != n.text.data() + n.text.size() || v < 0) fail(n, "TOP needs a whole number");
+                s->top = v;
+                if (acceptWord("PERCENT")) s->topPercent = true;
+            } else break;
+        }
+        do {
+            SelectItem item;
+            if (cur().is("*")) {
+                auto star = std::make_unique<Expr>();
+                star->kind = Expr::Kind::Star;
+                star->offset = cur().offset;
+                ++pos;
+                item.expr = std::move(star);
+            } else {
+                item.expr = expr();
+                if (acceptWord("AS")) item.alias = name("column alias", true);
+                else if (isNameToken(cur(), false) && !reserved(cur())) item.alias = name("column alias");
+            }
+            s->items.push_back(std::move(item));
+        } while (accept(","));
+
+        if (acceptWord("INTO")) s->into = intoTarget();
+        if (acceptWord("FROM")) s->from = sourceList();
+        if (acceptWord("WHERE")) s->where = expr();
+        if (cur().isWord("GROUP")) {
+            ++pos;
+            expectWord("BY");
+            do s->groupBy.push_back(expr()); while (accept(","));
+        }
+        if (acceptWord("HAVING")) s->having = expr();
+        if (cur().isWord("UNION")) {
+            ++pos;
+            s->unionAll = acceptWord("ALL");
+            s->unionNext = select();
+            // ORDER BY of the last query orders the whole union.
+            if (!s->unionNext->orderBy.empty()) s->orderBy = std::move(s->unionNext->orderBy);
+            return s;
+        }
+        if (cur().isWord("ORDER")) {
+            ++pos;
+            expectWord("BY");
+            do {
+                OrderItem o;
+                o.expr = expr();
+                if (acceptWord("DESC")) o.descending = true;
+                else acceptWord("ASC");
+                s->orderBy.push_back(std::move(o));
+            } while (accept(","));
+        }
+        if (!s->into && cur().isWord("INTO")) { // FoxPro puts INTO at the end
+            ++pos;
+            s->into = intoTarget();
+        }
+        return s;
+    }
+
+    TableName intoTarget() {
+        if (fox()) {
+            if (cur().isWord("CURSOR") || cur().isWord("ARRAY")) fail(cur(), "only INTO TABLE can be run here");
+            if (!acceptWord("TABLE")) acceptWord("DBF");
+        }
+        return tableName();
+    }
+
+    std::unique_ptr<Source> sourceList() {
+        auto s = joined();
+        while (accept(",")) {
+            auto j = std::make_unique<Source>();
+            j->kind = Source::Kind::Join;
+            j->join = Source::JoinKind::Cross;
+            j->left = std::move(s);
+            j->right = joined();
+            s = std::move(j);
+        }
+        return s;
+    }
+
+    std::unique_ptr<Source> joined() {
+        auto left = sourcePrimary();
+        for (;;) {
+            Source::JoinKind kind;
+            if (cur().isWord("INNER") && peek().isWord("JOIN")) { pos += 2; kind = Source::JoinKind::Inner; }
+            else if (cur().isWord("JOIN")) { ++pos; kind = Source::JoinKind::Inner; }
+            else if (cur().isWord("LEFT") || cur().isWord("RIGHT")) {
+                kind = cur().isWord("LEFT") ? Source::JoinKind::Left : Source::JoinKind::Right;
+                ++pos;
+                acceptWord("OUTER");
+                expectWord("JOIN");
+            } else if (cur().isWord("CROSS") && peek().isWord("JOIN")) { pos += 2; kind = Source::JoinKind::Cross; }
+            else if (cur().isWord("FULL")) fail(cur(), "FULL JOIN is not supported");
+            else return left;
+            auto j = std::make_unique<Source>();
+            j->kind = Source::Kind::Join;
+            j->join = kind;
+            j->left = std::move(left);
+            j->right = sourcePrimary();
+            if (kind != Source::JoinKind::Cross) {
+                expectWord("ON");
+                j->on = expr();
+            }
+            left = std::move(j);
+        }
+    }
+
+    std::unique_ptr<Source> sourcePrimary() {
+        if (cur().is("(")) {
+            ++pos;
+            if (cur().isWord("SELECT")) {
+                auto s = std::make_unique<Source>();
+                s->kind = Source::Kind::Subquery;
+                s->subquery = select();
+                expect(")");
+                acceptWord("AS");
+                if (isNameToken(cur(), false) && !reserved(cur())) s->alias = name("alias");
+                return s;
+            }
+            auto inner = sourceList();
+            expect(")");
+            return inner;
+        }
+        auto s = std::make_unique<Source>();
+        s->kind = Source::Kind::Table;
+        s->table = tableName();
+        if (acceptWord("AS")) s->alias = name("alias");
+        else if (isNameToken(cur(), false) && !reserved(cur())) s->alias = name("alias");
+        return s;
+    }
+
+    // ---- CREATE TABLE / ALTER TABLE column definitions ----
+    ColumnDefSql columnDef() {
+        ColumnDefSql c;
+        c.name = name("column name");
+        const Token& typeTok = cur();
+        if (typeTok.kind != Tok::Word) fail(typeTok, "expected a column type");
+        ++pos;
+        TypeArgs args;
+        if (accept("(")) {
+            auto number = [&]() {
+                const Token& n = cur();
+                int v = 0;
+                auto [p, ec] = std::from_chars(n.text.data(), n.text.data() + n.text.size(), v);
+                if (n.kind != Tok::Number || ec != std::errc() || p != n.text.data() + n.text.size())
+                    fail(n, "expected a whole number");
+                ++pos;
+                return v;
+            };
+            args.first = number();
+            args.count = 1;
+            if (accept(",")) { args.second = number(); args.count = 2; }
+            expect(")");
+        }
+        std::optional<storage::ColumnSpec> spec;
+        try {
+            spec = columnTypeFor(typeTok.text, args, dialect);
+        } catch (const Error& e) {
+            fail(typeTok, e.what());
+        }
+        if (!spec) fail(typeTok, "'" + std::string(typeTok.text) + "' is not a column type");
+        c.spec = *spec;
+        c.spec.name = c.name;
+        c.typeText = std::string(text.substr(typeTok.offset, cur().offset - typeTok.offset));
+        while (!c.typeText.empty() && c.typeText.back() == ' ') c.typeText.pop_back();
+        for (;;) {
+            if (cur().isWord("NOT") && peek().isWord("NULL")) { pos += 2; c.spec.nullable = false; }
+            else if (acceptWord("NULL")) c.spec.nullable = true;
+            else if (cur().isWord("PRIMARY")) { ++pos; expectWord("KEY"); c.primaryKey = true; c.spec.nullable = false; }
+            else if (acceptWord("UNIQUE") || acceptWord("CANDIDATE")) c.unique = true;
+            else if (acceptWord("NOCPTRANS")) c.spec.binary = true;
+            else if (acceptWord("AUTOINC") || acceptWord("AUTOINCREMENT") || acceptWord("IDENTITY")) {
+                c.spec.autoIncrement = true;
+                if (accept("(")) { // IDENTITY(seed, step)
+                    while (!cur().is(")") && cur().kind != Tok::End) ++pos;
+                    expect(")");
+                }
+                if (acceptWord("NEXTVALUE")) take();
+                if (acceptWord("STEP")) take();
+            } else if (cur().isWord("WITH") && (peek().isWord("COMPRESSION") || peek().isWord("COMP"))) pos += 2;
+            else if (cur().isWord("CONSTRAINT")) {
+                ++pos;
+                name("constraint name");
+            } else if (cur().isWord("DEFAULT") || cur().isWord("CHECK") || cur().isWord("REFERENCES")) {
+                fail(cur(), std::string(cur().text) + " is not supported in a column definition here");
+            } else break;
+        }
+        return c;
+    }
+
+    std::vector<std::string> nameList() {
+        std::vector<std::string> out;
+        expect("(");
+        do out.push_back(name("column name")); while (accept(","));
+        expect(")");
+        return out;
+    }
+
+    void createTable(Statement& st) {
+        stmtName = "CREATE TABLE";
+        st.kind = StatementKind::CreateTable;
+        auto ct = std::make_unique<CreateTable>();
+        ct->table = tableName();
+        if (fox()) {
+            if (acceptWord("NAME")) ct->table.name = name("table name", true);
+            acceptWord("FREE");
+        }
+        expect("(");
+        do {
+            const bool constraint = acceptWord("CONSTRAINT");
+            if (constraint) name("constraint name");
+            if (cur().isWord("PRIMARY") && peek().isWord("KEY")) {
+                pos += 2;
+                storage::IndexSpec ix;
+                ix.primaryKey = ix.unique = true;
+                ix.columns = nameList();
+                ix.name = "PrimaryKey";
+                ct->indexes.push_back(std::move(ix));
+            } else if (cur().isWord("UNIQUE") && peek().is("(")) {
+                ++pos;
+                storage::IndexSpec ix;
+                ix.unique = true;
+                ix.columns = nameList();
+                ix.name = ix.columns.front();
+                ct->indexes.push_back(std::move(ix));
+            } else if (cur().isWord("FOREIGN")) {
+                fail(cur(), "FOREIGN KEY is not supported here");
+            } else {
+                if (constraint) fail(cur(), "expected PRIMARY KEY or UNIQUE");
+                ct->columns.push_back(columnDef());
+            }
+        } while (accept(","));
+        expect(")");
+        for (const auto& c : ct->columns) {
+            if (c.primaryKey) {
+                storage::IndexSpec ix;
+                ix.primaryKey = ix.unique = true;
+                ix.columns = {c.name};
+                ix.name = "PrimaryKey";
+                ct->indexes.push_back(std::move(ix));
+            } else if (c.unique) {
+                storage::IndexSpec ix;
+                ix.unique = true;
+                ix.columns = {c.name};
+                ix.name = c.name;
+                ct->indexes.push_back(std::move(ix));
+            }
+        }
+        st.createTable = std::move(ct);
+    }
+
+    void alterTable(Statement& st) {
+        stmtName = "ALTER TABLE";
+        st.kind = StatementKind::AlterTable;
+        auto at = std::make_unique<AlterTable>();
+        at->table = tableName();
+        if (acceptWord("ADD")) {
+            at->add = true;
+            do {
+                acceptWord("COLUMN");
+                at->addColumns.push_back(columnDef());
+            } while (accept(",") || (fox() && cur().isWord("ADD") && (++pos, true)));
+        } else if (acceptWord("DROP")) {
+            at->add = false;
+            do {
+                acceptWord("COLUMN");
+                at->dropColumns.push_back(name("column name"));
+            } while (accept(",") || (fox() && cur().isWord("DROP") && (++pos, true)));
+        } else {
+            fail(cur(), "expected ADD or DROP");
+        }
+        st.alter = std::move(at);
+    }
+
+    void insert(Statement& st) {
+        stmtName = "INSERT INTO";
+        st.kind = StatementKind::Insert;
+        auto ins = std::make_unique<Insert>();
+        expectWord("INTO");
+        ins->table = tableName();
+        if (cur().is("(")) {
+            const std::uint32_t open = cur().offset;
+            ++pos;
+            do ins->columns.push_back(name("column name")); while (accept(","));
+            const Token& close = cur();
+            expect(")");
+            ins->columnListText = text.substr(open, close.offset + 1 - open);
+        }
+        if (acceptWord("VALUES")) {
+            do {
+                expect("(");
+                std::vector<ExprPtr> row;
+                row.reserve(ins->columns.empty() ? 8 : ins->columns.size());
+                do row.push_back(expr()); while (accept(","));
+                expect(")");
+                ins->rows.push_back(std::move(row));
+            } while (accept(","));
+        } else if (cur().isWord("SELECT")) {
+            ins->select = select();
+        } else if (cur().is("(") && peek().isWord("SELECT")) {
+            ++pos;
+            ins->select = select();
+            expect(")");
+        } else {
+            fail(cur(), "expected VALUES or SELECT");
+        }
+        st.insert = std::move(ins);
+    }
+
+    void update(Statement& st) {
+        stmtName = "UPDATE";
+        st.kind = StatementKind::Update;
+        auto up = std::make_unique<Update>();
+        up->table = tableName();
+        expectWord("SET");
+        do {
+            Assignment a;
+            a.column = name("column name");
+            if (cur().is(".")) { ++pos; a.column = name("column name"); } // t.col
+            expect("=");
+            a.value = expr();
+            up->set.push_back(std::move(a));
+        } while (accept(","));
+        if (acceptWord("WHERE")) up->where = expr();
+        st.update = std::move(up);
+    }
+
+    void remove(Statement& st) {
+        stmtName = "DELETE";
+        st.kind = StatementKind::Delete;
+        auto del = std::make_unique<Delete>();
+        if (accept("*")) {}
+        else if (isNameToken(cur(), false) && !cur().isWord("FROM") && peek().is(".")) { pos += 2; expect("*"); }
+        expectWord("FROM");
+        del->table = tableName();
+        if (acceptWord("WHERE")) del->where = expr();
+        st.del = std::move(del);
+    }
+
+    void createView(Statement& st) {
+        stmtName = "CREATE VIEW";
+        st.kind = StatementKind::CreateView;
+        auto cv = std::make_unique<CreateView>();
+        cv->name = tableName();
+        expectWord("AS");
+        const Token& first = cur();
+        if (first.kind == Tok::End) fail(first, "the view has no query");
+        std::string_view body = text.substr(first.offset);
+        while (!body.empty() && (body.back() == ' ' || body.back() == '\t' || body.back() == '\r' || body.back() == '\n'))
+            body.remove_suffix(1);
+        cv->sql = std::string(body);
+        pos = tk.size() - 1; // the body is taken as written; the executor checks it
+        st.createView = std::move(cv);
+    }
+
+    void statement(Statement& st) {
+        const Token& t = cur();
+        if (t.isWord("SELECT")) {
+            stmtName = "SELECT";
+            st.kind = StatementKind::Select;
+            st.select = select();
+            if (st.select->into) stmtName = "SELECT INTO";
+        } else if (acceptWord("INSERT")) insert(st);
+        else if (acceptWord("UPDATE")) update(st);
+        else if (acceptWord("DELETE")) remove(st);
+        else if (acceptWord("CREATE")) {
+            if (acceptWord("TABLE") || (fox() && acceptWord("DBF"))) createTable(st);
+            else if (acceptWord("VIEW") || (acceptWord("SQL") && (expectWord("VIEW"), true))) createView(st);
+            else fail(cur(), "expected TABLE or VIEW after CREATE");
+        } else if (acceptWord("DROP")) {
+            const bool view = cur().isWord("VIEW");
+            if (!acceptWord("TABLE") && !acceptWord("VIEW")) fail(cur(), "expected TABLE or VIEW after DROP");
+            stmtName = view ? "DROP VIEW" : "DROP TABLE";
+            st.kind = view ? StatementKind::DropView : StatementKind::DropTable;
+            auto d = std::make_unique<DropObject>();
+            d->view = view;
+            d->name = tableName();
+            if (fox()) acceptWord("RECYCLE");
+            st.drop = std::move(d);
+        } else if (acceptWord("ALTER")) {
+            expectWord("TABLE");
+            alterTable(st);
+        } else {
+            fail(t, "expected SELECT, INSERT, UPDATE, DELETE, CREATE, DROP or ALTER");
+        }
+        accept(";");
+        if (cur().kind != Tok::End) fail(cur(), "unexpected text after the end of the statement");
+    }
+};
+
+bool Parser::parse(std::string_view text, Statement& out) {
+    try {
+        tokenize(text, dialect_, tokens_);
+    } catch (const SyntaxIssue& issue) {
+        ParseError e;
+        e.offset = issue.offset;
+        e.near = std::string(text.substr(issue.offset, 20));
+        e.detail = issue.message;
+        throw e;
+    }
+    if (tokens_.size() == 1 || (tokens_.size() == 2 && tokens_[0].is(";"))) return false;
+    out = Statement{};
+    ParserImpl p{tokens_, text, dialect_, 0, {}};
+    p.statement(out);
+    return true;
+}
+
+std::unique_ptr<Select> Parser::parseSelect(std::string_view text) {
+    try {
+        tokenize(text, dialect_, tokens_);
+    } catch (const SyntaxIssue& issue) {
+        ParseError e;
+        e.offset = issue.offset;
+        e.statement = "SELECT";
+        e.near = std::string(text.substr(issue.offset, 20));
+        e.detail = issue.message;
+        throw e;
+    }
+    ParserImpl p{tokens_, text, dialect_, 0, {}};
+    p.stmtName = "SELECT";
+    auto s = p.select();
+    p.accept(";");
+    if (p.cur().kind != Tok::End) p.fail(p.cur(), "unexpected text after the end of the query");
+    return s;
+}
+
+} // namespace qm::sql
