@@ -40,6 +40,7 @@ struct ColumnRequest {
     bool autoNumber = false;
     bool guidAutoNumber = false;
     bool hyperlink = false;
+    std::uint8_t flagBits = 0;  // extra descriptor flags (system tables: 0x10, 0x30)
 };
 
 struct IndexRequest {
@@ -49,6 +50,7 @@ struct IndexRequest {
     bool unique = false;
     bool ignoreNulls = false;
     bool required = false;
+    int rawFlags = -1;          // exact flag byte (system tables), -1 = from the fields above
 };
 
 struct TableRequest {
@@ -128,10 +130,11 @@ public:
     // message naming table, column and value when it does not fit.
     Value convert(const TableDefinition& def, const WColumn& col, const Value& v) const;
 
-private:
+    // Index pages being worked on (index_tree.cpp).
     struct IndexNode;
     struct IndexTree;
-    struct Placement;
+
+private:
 
     // rows
     std::vector<std::uint8_t> encodeRow(TableDefinition& def, const std::vector<Value>& values,
@@ -169,6 +172,7 @@ private:
 
     std::unique_ptr<PageStore> store_;
     int batchDepth_ = 0;
+    std::uint64_t callsInBatch_ = 0;
     std::map<std::uint32_t, std::unique_ptr<TableDefinition>> defs_;
     std::unordered_map<std::uint32_t, std::uint32_t> appendPage_;  // TDEF page -> data page rows go to
     std::unordered_map<std::uint64_t, std::uint32_t> lvalPage_;    // (TDEF page, column) -> LVAL page

@@ -1,0 +1,426 @@
+#include "create_database.h"
+
+#include "database.h"
+#include "rc4.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <unistd.h>
+
+namespace qm::jet {
+
+double nowAsAccessDate();
+
+namespace {
+
+constexpr std::int32_t kTables = 0x0F000001;
+constexpr std::int32_t kDatabases = 0x0F000002;
+constexpr std::int32_t kRelationships = 0x0F000003;
+constexpr std::int32_t kRoot = 0x0F000000;
+constexpr std::int32_t kMSysDb = 0x10000000;
+constexpr std::uint32_t kSystem = 0x80000000u;
+
+std::string hexBytes(const char* hex) {
+    std::string out;
+    for (std::size_t i = 0; hex[i] && hex[i + 1]; i += 2) {
+        auto d = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+        out.push_back(char(d(hex[i]) * 16 + d(hex[i + 1])));
+    }
+    return out;
+}
+
+// Security ids of the default workgroup, as Access writes them into every
+// new database of the format.
+struct Sids {
+    std::string engine, admin, admins, users, creator;
+};
+Sids sidsFor(bool ace) {
+    if (ace)
+        return {hexBytes("52A6"), hexBytes("53A4"), hexBytes("52A4"), hexBytes("52A1"),
+                hexBytes("5160D0EBCFC8DADB329DA660DDE959A92A984076BF9CC4947917AA645F4C3E9EE1DD65F12E16DCE27AE645A379D6")};
+    return {hexBytes("A731"), hexBytes("A633"), hexBytes("A733"), hexBytes("A736"),
+            hexBytes("A4F74667E17167EED7B10F8FFEEF76FFAAE3665105BDD29D4D4B3952D9FB9A07660C5BD2D87DDDB31E659019")};
+}
+
+std::vector<std::uint8_t> headerPage(bool ace, double created) {
+    std::vector<std::uint8_t> p(4096, 0);
+    p[0] = 0x00;
+    p[1] = 0x01;
+    std::memcpy(p.data() + 4, ace ? "Standard ACE DB" : "Standard Jet DB", 15);
+    p[0x14] = ace ? 0x02 : 0x01;
+    std::uint8_t* m = p.data() + 0x18;
+    static const std::uint8_t pattern[28] = {0, 1, 0, 0, 1, 1, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0};
+    std::memcpy(m, pattern, 28);
+    put16(p.data() + 0x3C, 1252);
+    // No password: the stored 40 bytes are the date mask alone.
+    const std::int32_t days = std::int32_t(created);
+    for (int i = 0; i < 10; ++i) put32(p.data() + 0x42 + 4 * i, std::uint32_t(days));
+    put32(p.data() + 0x6A, ace ? 0x11A6 : 0x21AA);
+    put16(p.data() + 0x6E, 1033); // General (Legacy) sort order, version 0
+    std::uint64_t bits;
+    std::memcpy(&bits, &created, 8);
+    put64(p.data() + 0x72, bits);
+    static const std::uint8_t key[4] = {0xC7, 0xDA, 0x39, 0x6B};
+    Rc4 rc4(key, 4);
+    rc4.apply(m, 128);
+    p[0x98] = 0x54;
+    p[0x99] = 0x06;
+    std::memcpy(p.data() + 0x9C, "4.0", 4);
+    for (std::size_t i = 0; i < 256; ++i) put16(p.data() + 0xE00 + 2 * i, i == 0 ? 0x0101 : 0x0100);
+    return p;
+}
+
+std::string msysDbProperties() {
+    auto u16le = [](std::string& s, std::uint16_t v) {
+        s.push_back(char(v & 0xFF));
+        s.push_back(char(v >> 8));
+    };
+    auto u32le = [&](std::string& s, std::uint32_t v) {
+        u16le(s, std::uint16_t(v));
+        u16le(s, std::uint16_t(v >> 16));
+    };
+    auto utf16 = [](const char* a) {
+        std::string s;
+        for (; *a; ++a) {
+            s.push_back(*a);
+            s.push_back(0);
+        }
+        return s;
+    };
+    const std::string name = utf16("AccessVersion"), value = utf16("09.50");
+    std::string names;
+    u16le(names, std::uint16_t(name.size()));
+    names += name;
+    std::string values;
+    u32le(values, 6);
+    u16le(values, 0);
+    u16le(values, std::uint16_t(8 + value.size()));
+    values.push_back(0);    // not an engine property
+    values.push_back(0x0A); // Text
+    u16le(values, 0);
+    u16le(values, std::uint16_t(value.size()));
+    values += value;
+    std::string blob("MR2\0", 4);
+    u32le(blob, std::uint32_t(6 + names.size()));
+    u16le(blob, 0x0080);
+    blob += names;
+    u32le(blob, std::uint32_t(6 + values.size()));
+    u16le(blob, 0x0000);
+    blob += values;
+    return blob;
+}
+
+ColumnRequest sysColumn(const char* name, std::uint8_t type, int length = 0, std::uint8_t extra = 0x10) {
+    ColumnRequest c;
+    c.name = name;
+    c.type = type;
+    c.length = length;
+    c.flagBits = extra;
+    return c;
+}
+
+IndexRequest sysIndex(const char* name, std::vector<const char*> cols, int flags, bool primary) {
+    IndexRequest r;
+    r.name = name;
+    for (const char* c : cols) r.columns.push_back({c, true});
+    r.rawFlags = flags;
+    r.primaryKey = primary;
+    return r;
+}
+
+void buildSystemTables(JetWriter& w) {
+    TableRequest objects{"MSysObjects", {}, {}, true, kSystem};
+    objects.columns = {sysColumn("Id", kLong),           sysColumn("ParentId", kLong),
+                       sysColumn("Name", kText, 255),    sysColumn("Type", kInteger),
+                       sysColumn("DateCreate", kDateTime), sysColumn("DateUpdate", kDateTime),
+                       sysColumn("Owner", kBinary, 510, 0x30), sysColumn("Flags", kLong),
+                       sysColumn("Database", kMemo),     sysColumn("Connect", kMemo),
+                       sysColumn("ForeignName", kText, 255), sysColumn("RmtInfoShort", kBinary, 510),
+                       sysColumn("RmtInfoLong", kOle),   sysColumn("Lv", kOle),
+                       sysColumn("LvProp", kOle),        sysColumn("LvModule", kOle),
+                       sysColumn("LvExtra", kOle)};
+    objects.indexes = {sysIndex("ParentIdName", {"ParentId", "Name"}, 0x81, false), sysIndex("Id", {"Id"}, 0x81, true)};
+    TableRequest aces{"MSysACEs", {}, {}, true, kSystem};
+    aces.columns = {sysColumn("ObjectId", kLong), sysColumn("SID", kBinary, 510, 0x30), sysColumn("ACM", kLong),
+                    sysColumn("FInheritable", kBoolean)};
+    aces.indexes = {sysIndex("ObjectId", {"ObjectId"}, 0x88, false)};
+    TableRequest queries{"MSysQueries", {}, {}, true, kSystem};
+    queries.columns = {sysColumn("ObjectId", kLong),       sysColumn("Attribute", kByte),
+                       sysColumn("Order", kBinary, 510),   sysColumn("Name1", kText, 255),
+                       sysColumn("Name2", kText, 255),     sysColumn("Expression", kMemo),
+                       sysColumn("Flag", kInteger),        sysColumn("LvExtra", kLong)};
+    queries.indexes = {sysIndex("ObjectIdAttribute", {"ObjectId", "Attribute", "Order"}, 0x81, true)};
+    TableRequest relationships{"MSysRelationships", {}, {}, true, kSystem};
+    relationships.columns = {sysColumn("szRelationship", kText, 255), sysColumn("grbit", kLong),
+                             sysColumn("ccolumn", kLong),            sysColumn("icolumn", kLong),
+                             sysColumn("szObject", kText, 255),      sysColumn("szColumn", kText, 255),
+                             sysColumn("szReferencedObject", kText, 255),
+                             sysColumn("szReferencedColumn", kText, 255)};
+    relationships.indexes = {sysIndex("szRelationship", {"szRelationship"}, 0x82, false),
+                             sysIndex("szObject", {"szObject"}, 0x82, false),
+                             sysIndex("szReferencedObject", {"szReferencedObject"}, 0x82, false)};
+    // The four definitions sit on pages 2 to 5, as in every Access file.
+    const std::uint32_t pages[4] = {w.allocatePage(), w.allocatePage(), w.allocatePage(), w.allocatePage()};
+    w.buildTable(objects, pages[0]);
+    w.buildTable(aces, pages[1]);
+    w.buildTable(queries, pages[2]);
+    w.buildTable(relationships, pages[3]);
+}
+
+void addSystemRows(JetWriter& w, bool ace) {
+    const Sids s = sidsFor(ace);
+    const double now = nowAsAccessDate();
+    TableDefinition& objects = w.definition(2, "MSysObjects");
+    auto object = [&](std::int32_t id, std::int32_t parent, const char* name, std::int16_t type, std::uint32_t flags,
+                      const std::string& owner, const std::string& props = {}) {
+        std::vector<Value> row(17, Value::null());
+        row[0] = Value::longInt(id);
+        row[1] = Value::longInt(parent);
+        row[2] = Value::string(name);
+        row[3] = Value::integer(type);
+        row[4] = Value::date(now);
+        row[5] = Value::date(now);
+        row[6] = Value::binary(owner);
+        row[7] = Value::longInt(std::int32_t(flags));
+        if (!props.empty()) row[14] = Value::binary(props);
+        w.insertRow(objects, row);
+    };
+    object(kTables, kRoot, "Tables", 3, kSystem, s.engine);
+    object(kDatabases, kRoot, "Databases", 3, kSystem, s.engine);
+    object(kRelationships, kRoot, "Relationships", 3, kSystem, s.engine);
+    object(kMSysDb, kDatabases, "MSysDb", 2, kSystem, s.admin, msysDbProperties());
+    object(2, kTables, "MSysObjects", 1, kSystem, s.engine);
+    object(3, kTables, "MSysACEs", 1, kSystem, s.engine);
+    object(4, kTables, "MSysQueries", 1, kSystem, s.engine);
+    object(5, kTables, "MSysRelationships", 1, kSystem, s.engine);
+    const char* containers[] = {"DataAccessPages", "Forms", "Modules", "Reports", "Scripts", "SysRel"};
+    for (int k = 0; k < 6; ++k) object(std::int32_t(0x80000000u + std::uint32_t(k)), kRoot, containers[k], 3, 0, s.admin);
+
+    TableDefinition& aces = w.definition(3, "MSysACEs");
+    auto ace_ = [&](std::int32_t id, const std::string& sid, std::int32_t acm, bool inheritable) {
+        std::vector<Value> row = {Value::longInt(id), Value::binary(sid), Value::longInt(acm),
+                                  Value::boolean(inheritable)};
+        w.insertRow(aces, row);
+    };
+    for (int k = 0; k < 6; ++k) {
+        const std::int32_t id = std::int32_t(0x80000000u + std::uint32_t(k));
+        ace_(id, s.admins, 0xFFFFF, true);
+        ace_(id, s.creator, 0xFFFFF, true);
+        ace_(id, s.admin, 0xFFFFF, true);
+        ace_(id, s.users, 0xFFFFF, true);
+    }
+    ace_(kDatabases, s.admin, 393216, false);
+    ace_(kRelationships, s.users, 983294, true);
+    ace_(kRelationships, s.admin, 393217, false);
+    ace_(kRelationships, s.creator, 1048575, true);
+    ace_(kRelationships, s.admins, 1048575, true);
+    ace_(kTables, s.users, 983294, true);
+    ace_(kTables, s.admin, 1048319, true);
+    ace_(kTables, s.creator, 1048319, true);
+    ace_(kTables, s.admins, 1048319, true);
+    ace_(kMSysDb, s.admin, 393230, false);
+    ace_(kMSysDb, s.admins, 14, false);
+    ace_(kMSysDb, s.creator, 393230, false);
+    ace_(2, s.admin, 393216, false);
+    ace_(2, s.creator, 393300, false);
+    ace_(2, s.admins, 20, false);
+    ace_(3, s.admin, 393216, false);
+    ace_(3, s.creator, 393300, false);
+    ace_(4, s.admin, 393216, false);
+    ace_(4, s.creator, 393236, false);
+    ace_(4, s.admins, 20, false);
+    ace_(5, s.admin, 917504, false);
+    ace_(5, s.creator, 393236, false);
+    ace_(5, s.admins, 20, false);
+}
+
+void buildNewDatabase(const std::string& path, bool ace) {
+    const double created = nowAsAccessDate();
+    auto store = PageStore::createFile(path, headerPage(ace, created));
+    JetWriter w(std::move(store));
+    // Page 1: the page usage map (row 0, bit set = page free) and its
+    // unexplained companion row (all zero).
+    const std::uint32_t one = w.store().append();
+    {
+        std::uint8_t* p = w.store().write(one);
+        const std::size_t row = w.format().usageMapRow, hdr = w.format().dataHeader;
+        p[0] = kPageData;
+        p[1] = 0x01;
+        put32(p + 4, 1);
+        put16(p + hdr - 2, 2);
+        const std::size_t r0 = 4096 - row, r1 = r0 - row;
+        put16(p + hdr, std::uint16_t(r0));
+        put16(p + hdr + 2, std::uint16_t(r1));
+        put16(p + 2, std::uint16_t(r1 - (hdr + 4)));
+        p[r0] = 0x00;
+        put32(p + r0 + 1, 0);
+        std::memset(p + r0 + 5, 0xFF, row - 5);
+        p[r0 + 5] = 0xFC; // pages 0 and 1 are in use
+    }
+    buildSystemTables(w);
+    addSystemRows(w, ace);
+    w.commit();
+}
+
+} // namespace
+
+ColumnRequest columnRequestFor(const storage::ColumnSpec& spec, const std::string& table) {
+    using storage::ColumnType;
+    ColumnRequest c;
+    c.name = spec.name;
+    c.required = !spec.nullable;
+    switch (spec.type) {
+    case ColumnType::Boolean: c.type = kBoolean; break;
+    case ColumnType::Byte: c.type = kByte; break;
+    case ColumnType::Integer: c.type = kInteger; break;
+    case ColumnType::Long: c.type = kLong; c.autoNumber = spec.autoIncrement; break;
+    case ColumnType::BigInt: c.type = kBigInt; break;
+    case ColumnType::Single: c.type = kSingle; break;
+    case ColumnType::Double:
+    case ColumnType::Float: c.type = kDouble; break;
+    case ColumnType::Currency: c.type = kCurrency; break;
+    case ColumnType::Decimal:
+        c.type = kNumeric;
+        c.precision = spec.precision ? spec.precision : 18;
+        c.scale = spec.scale;
+        break;
+    case ColumnType::DateTime:
+    case ColumnType::Date: c.type = kDateTime; break;
+    case ColumnType::Char:
+    case ColumnType::VarChar:
+        c.type = kText;
+        c.length = spec.size ? spec.size : 255;
+        if (c.length > 255) c.type = kMemo;
+        break;
+    case ColumnType::Memo: c.type = kMemo; break;
+    case ColumnType::Binary:
+        c.type = kBinary;
+        c.length = spec.size ? spec.size : 255;
+        if (c.length > 510) c.type = kOle;
+        break;
+    case ColumnType::LongBinary:
+    case ColumnType::Blob: c.type = kOle; break;
+    case ColumnType::Guid: c.type = kGuid; c.guidAutoNumber = spec.autoIncrement; break;
+    default:
+        throw Error("table " + table + ", column " + spec.name + ": this type cannot be stored in an Access table");
+    }
+    if (spec.autoIncrement && spec.type != ColumnType::Long && spec.type != ColumnType::Guid)
+        throw Error("table " + table + ", column " + spec.name + ": only Long Integer fields can be AutoNumbers");
+    return c;
+}
+
+namespace {
+
+// The engine's storage::Database for files it may write: reading is the
+// reader's (reopened after each change), writing goes to the JetWriter.
+class WritableDatabase : public storage::Database {
+public:
+    WritableDatabase(const std::string& path, const storage::OpenOptions& options)
+        : path_(path), options_(options),
+          writer_(std::make_unique<JetWriter>(std::make_unique<PageStore>(path, options.password))) {}
+
+    const std::string& path() const override { return path_; }
+    std::vector<storage::CatalogEntry> catalog() override { return reader().catalog(); }
+    std::optional<storage::CatalogEntry> find(std::string_view name) override { return reader().find(name); }
+    std::vector<storage::ColumnDef> columns(std::string_view table) override { return reader().columns(table); }
+    std::unique_ptr<storage::RowCursor> scan(std::string_view table) override { return reader().scan(table); }
+    std::uint64_t rowCount(std::string_view table) override { return reader().rowCount(table); }
+    std::string querySql(std::string_view name) override { return reader().querySql(name); }
+
+    void createTable(const storage::TableSpec& spec) override {
+        TableRequest r;
+        r.name = spec.name;
+        for (const auto& c : spec.columns) r.columns.push_back(columnRequestFor(c, spec.name));
+        for (const auto& i : spec.indexes) {
+            IndexRequest ir;
+            ir.name = i.name;
+            for (const auto& c : i.columns) ir.columns.push_back({c, true});
+            ir.primaryKey = i.primaryKey;
+            ir.unique = i.unique;
+            r.indexes.push_back(std::move(ir));
+        }
+        changed();
+        writer_->createTable(r);
+    }
+    void dropTable(std::string_view name) override {
+        changed();
+        writer_->dropTable(std::string(name));
+    }
+    void renameObject(std::string_view oldName, std::string_view newName) override {
+        changed();
+        writer_->renameObject(std::string(oldName), std::string(newName));
+    }
+    void append(std::string_view table, std::span<const Value> row) override {
+        changed();
+        writer_->append(std::string(table), row);
+    }
+    void update(std::string_view table, std::uint64_t rowId, std::span<const Value> row) override {
+        changed();
+        writer_->update(std::string(table), rowId, row);
+    }
+    void remove(std::string_view table, std::uint64_t rowId) override {
+        changed();
+        writer_->remove(std::string(table), rowId);
+    }
+    void createView(std::string_view name, std::string_view sql) override {
+        changed();
+        writer_->createQuery(std::string(name), std::string(sql));
+    }
+    void dropView(std::string_view name) override {
+        changed();
+        writer_->dropQuery(std::string(name));
+    }
+    void beginBatch() override { writer_->beginBatch(); }
+    void endBatch() override { writer_->endBatch(); }
+
+private:
+    void changed() { reader_.reset(); }
+    storage::Database& reader() {
+        // Reading inside a batch first makes the batch's work so far durable,
+        // so the reader sees whole pages.
+        writer_->commit();
+        if (!reader_) reader_ = qm::jet::openDatabase(path_, options_);
+        return *reader_;
+    }
+
+    std::string path_;
+    storage::OpenOptions options_;
+    std::unique_ptr<JetWriter> writer_;
+    std::unique_ptr<storage::Database> reader_;
+};
+
+} // namespace
+
+std::unique_ptr<storage::Database> openForWriting(const std::string& path, const storage::OpenOptions& options) {
+    return std::make_unique<WritableDatabase>(path, options);
+}
+
+std::unique_ptr<storage::Database> createDatabase(const std::string& path, NewFileFormat format) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::exists(path, ec)) throw Error(path + ": a file of that name already exists");
+    const fs::path target(path);
+    const fs::path temp = target.parent_path() / ("." + target.filename().string() + "." + std::to_string(::getpid()) + ".tmp" +
+                                                  (format == NewFileFormat::Ace12Accdb ? ".accdb" : ".mdb"));
+    try {
+        buildNewDatabase(temp.string(), format == NewFileFormat::Ace12Accdb);
+    } catch (...) {
+        fs::remove(temp, ec);
+        throw;
+    }
+    // Into place without replacing a file that appeared meanwhile.
+    if (::link(temp.c_str(), target.c_str()) != 0) {
+        const int e = errno;
+        fs::remove(temp, ec);
+        if (e == EEXIST) throw Error(path + ": a file of that name already exists");
+        throw Error(path + ": creating the database failed: " + std::strerror(e));
+    }
+    fs::remove(temp, ec);
+    syncParentFolder(path);
+    return openForWriting(path, {});
+}
+
+} // namespace qm::jet

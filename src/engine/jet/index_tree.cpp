@@ -1,0 +1,569 @@
+// Index B-trees of the Access writer.
+//
+// Index page (J4/ACE):
+//   0x00 u8  3 intermediate, 4 leaf     0x0C u32 previous page on the level
+//   0x01 u8  1                          0x10 u32 next page on the level
+//   0x02 u16 free bytes                 0x14 u32 tail: last child (intermediate)
+//   0x04 u32 TDEF page of the table     0x18 u16 shared prefix length (written 0)
+//   0x08 u32 0                          0x1A u8  1 on intermediate pages
+//   0x1B     mask: bit p set where an entry ends at data offset p
+//   0x1E0    entries: key, data page (3 bytes big-endian), row, and on
+//            intermediate pages the child page (4 bytes big-endian)
+// At most 3,616 entry bytes per page.  An intermediate entry repeats the last
+// entry of its child; the last child of a page with two or more children is
+// named by the tail field instead of an entry.  Leaves form one chain;
+// intermediate pages are linked only to siblings under the same parent.
+#include "index_tree.h"
+
+#include "index_keys.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qm::jet {
+
+namespace {
+constexpr std::size_t kEntryArea = 0x1E0;
+constexpr std::size_t kMaskAt = 0x1B;
+constexpr std::size_t kMaxEntryBytes = 3616;
+} // namespace
+
+static bool entryLess(const IndexEntry& a, const std::string& key, std::uint32_t page, std::uint8_t row) {
+    const int c = a.key.compare(key);
+    if (c != 0) return c < 0;
+    if (a.page != page) return a.page < page;
+    return a.row < row;
+}
+
+JetWriter::IndexTree& JetWriter::tree(TableDefinition& def, std::size_t realIndex) {
+    auto& t = trees_[{def.page, realIndex}];
+    if (!t) {
+        t = std::make_unique<IndexTree>();
+        t->def = &def;
+        t->real = realIndex;
+    }
+    t->def = &def;
+    return *t;
+}
+
+namespace {
+
+struct TreeOps {
+    JetWriter& w;
+    PageStore& store;
+    TableDefinition& def;
+    WRealIndex& idx;
+    std::unordered_map<std::uint32_t, JetWriter::IndexNode>& nodes;
+    using Node = JetWriter::IndexNode;
+    using Step = JetWriter::IndexTree::Step;
+
+    std::string where() const { return store.path() + ": table " + def.name + ", index page "; }
+
+    Node& load(std::uint32_t page) {
+        auto it = nodes.find(page);
+        if (it != nodes.end()) return it->second;
+        const std::uint8_t* p = store.read(page);
+        if (p[0] != kPageIndexLeaf && p[0] != kPageIndexNode)
+            throw Error(where() + std::to_string(page) + " is not an index page; the database is damaged");
+        Node n;
+        n.leaf = p[0] == kPageIndexLeaf;
+        n.prev = u32(p + 12);
+        n.next = u32(p + 16);
+        n.tail = u32(p + 20);
+        const std::size_t prefix = u16(p + 24) & 0xFF;
+        const std::size_t extra = n.leaf ? 4 : 8;
+        std::size_t start = 0;
+        std::string first;
+        for (std::size_t bit = 1; bit <= kMaxEntryBytes; ++bit) {
+            if (!(p[kMaskAt + bit / 8] & (1u << (bit % 8)))) continue;
+            if (kEntryArea + bit > store.pageSize()) break;
+            std::string e;
+            if (!n.entries.empty() && prefix) e = first.substr(0, prefix);
+            e.append(reinterpret_cast<const char*>(p + kEntryArea + start), bit - start);
+            if (n.entries.empty()) first = e;
+            if (e.size() < extra)
+                throw Error(where() + std::to_string(page) + " holds a cut-short entry; the database is damaged");
+            IndexEntry ie;
+            const std::size_t k = e.size() - extra;
+            const auto* b = reinterpret_cast<const std::uint8_t*>(e.data() + k);
+            ie.page = (std::uint32_t(b[0]) << 16) | (std::uint32_t(b[1]) << 8) | b[2];
+            ie.row = b[3];
+            if (!n.leaf) ie.child = (std::uint32_t(b[4]) << 24) | (std::uint32_t(b[5]) << 16) | (std::uint32_t(b[6]) << 8) | b[7];
+            ie.key = e.substr(0, k);
+            n.entries.push_back(std::move(ie));
+            start = bit;
+        }
+        return nodes.emplace(page, std::move(n)).first->second;
+    }
+
+    std::uint32_t newPage(bool leaf) {
+        const std::uint32_t page = w.allocatePage();
+        mapSet(store, idx.usageMap, page, true, [&] { return w.allocatePage(); }, def.name);
+        Node n;
+        n.leaf = leaf;
+        n.dirty = true;
+        nodes[page] = std::move(n);
+        return page;
+    }
+
+    void freePage(std::uint32_t page) {
+        nodes.erase(page);
+        mapSet(store, idx.usageMap, page, false, [&] { return w.allocatePage(); }, def.name);
+        std::uint8_t* p = store.write(page);
+        std::memset(p, 0, 4);
+        w.releasePage(page);
+    }
+
+    IndexEntry effectiveLast(std::uint32_t page) {
+        for (int depth = 0; depth < 32; ++depth) {
+            Node& n = load(page);
+            if (!n.leaf && n.tail) {
+                page = n.tail;
+                continue;
+            }
+            if (n.entries.empty()) return {};
+            IndexEntry e = n.entries.back();
+            e.child = 0;
+            return e;
+        }
+        throw Error(where() + std::to_string(page) + ": the index is too deep; the database is damaged");
+    }
+
+    // Descends to the leaf where (key, page, row) belongs.
+    std::uint32_t descend(const std::string& key, std::uint32_t page, std::uint8_t row, std::vector<Step>& path) {
+        path.clear();
+        std::uint32_t at = idx.rootPage;
+        for (int depth = 0; depth < 32; ++depth) {
+            Node& n = load(at);
+            if (n.leaf) return at;
+            auto it = std::lower_bound(n.entries.begin(), n.entries.end(), 0, [&](const IndexEntry& e, int) {
+                return entryLess(e, key, page, row);
+            });
+            const std::size_t i = std::size_t(it - n.entries.begin());
+            if (i < n.entries.size()) {
+                path.push_back({at, i});
+                at = n.entries[i].child;
+            } else if (n.tail) {
+                path.push_back({at, n.entries.size()});
+                at = n.tail;
+            } else if (!n.entries.empty()) {
+                path.push_back({at, n.entries.size() - 1});
+                at = n.entries.back().child;
+            } else {
+                throw Error(where() + std::to_string(at) + " is an empty intermediate page; the database is damaged");
+            }
+        }
+        throw Error(where() + std::to_string(at) + ": the index is too deep; the database is damaged");
+    }
+
+    // The last entry below path.back()'s child changed to `last`.
+    void updateParents(std::vector<Step> path, const IndexEntry& last) {
+        while (!path.empty()) {
+            const Step s = path.back();
+            path.pop_back();
+            Node& p = load(s.page);
+            if (s.index >= p.entries.size()) return; // tail child: no entry to change
+            IndexEntry& e = p.entries[s.index];
+            e.key = last.key;
+            e.page = last.page;
+            e.row = last.row;
+            p.dirty = true;
+            if (!(s.index + 1 == p.entries.size() && p.tail == 0)) return;
+        }
+    }
+
+    void normalize(std::uint32_t page) {
+        Node& n = load(page);
+        if (n.leaf) return;
+        if (n.tail == 0 && n.entries.size() >= 2) {
+            n.tail = n.entries.back().child;
+            n.entries.pop_back();
+            n.dirty = true;
+        } else if (n.tail != 0 && n.entries.empty()) {
+            const std::uint32_t t = n.tail;
+            IndexEntry e = effectiveLast(t);
+            e.child = t;
+            Node& again = load(page);
+            again.entries.push_back(e);
+            again.tail = 0;
+            again.dirty = true;
+        }
+    }
+
+    void splitIfNeeded(std::vector<Step> path, std::uint32_t page) {
+        {
+            Node& n = load(page);
+            if (n.bytes() <= kMaxEntryBytes || n.entries.size() < 2) return;
+        }
+        if (path.empty()) {
+            // The root keeps its page: its content moves to a new page below it.
+            Node copy = load(page);
+            const std::uint32_t moved = newPage(copy.leaf);
+            copy.prev = copy.next = 0;
+            copy.dirty = true;
+            nodes[moved] = copy;
+            IndexEntry e = effectiveLast(moved);
+            e.child = moved;
+            Node& root = load(page);
+            root.leaf = false;
+            root.entries.assign(1, e);
+            root.tail = 0;
+            root.prev = root.next = 0;
+            root.dirty = true;
+            path.push_back({page, 0});
+            page = moved;
+        }
+        const Step parent = path.back();
+        Node snapshot = load(page);
+        const std::size_t move = (snapshot.entries.size() + 1) / 2;
+        const std::uint32_t np = newPage(snapshot.leaf);
+        {
+            Node& f = load(page);
+            Node& n = load(np);
+            n.leaf = f.leaf;
+            n.entries.assign(std::make_move_iterator(f.entries.begin()),
+                             std::make_move_iterator(f.entries.begin() + std::ptrdiff_t(move)));
+            f.entries.erase(f.entries.begin(), f.entries.begin() + std::ptrdiff_t(move));
+            n.prev = f.prev;
+            n.next = page;
+            f.prev = np;
+            f.dirty = n.dirty = true;
+        }
+        const std::uint32_t before = load(np).prev;
+        if (before) {
+            Node& b = load(before);
+            b.next = np;
+            b.dirty = true;
+        }
+        if (!snapshot.leaf) {
+            // Children now under different parents are not linked.
+            const std::uint32_t lastChildN = load(np).entries.back().child;
+            Node& f = load(page);
+            const std::uint32_t firstChildF = f.entries.empty() ? f.tail : f.entries.front().child;
+            Node& a = load(lastChildN);
+            if (!a.leaf) {
+                a.next = 0;
+                a.dirty = true;
+                Node& b = load(firstChildF);
+                b.prev = 0;
+                b.dirty = true;
+            }
+        }
+        IndexEntry forParent = load(np).entries.back();
+        forParent.child = np;
+        normalize(np);
+        normalize(page);
+        {
+            Node& p = load(parent.page);
+            const std::size_t at = std::min(parent.index, p.entries.size());
+            p.entries.insert(p.entries.begin() + std::ptrdiff_t(at), forParent);
+            p.dirty = true;
+        }
+        normalize(parent.page);
+        path.pop_back();
+        splitIfNeeded(path, parent.page);
+    }
+
+    void insert(const std::string& key, std::uint32_t page, std::uint8_t row) {
+        std::vector<Step> path;
+        const std::uint32_t leafPage = descend(key, page, row, path);
+        Node& leaf = load(leafPage);
+        auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), 0,
+                                   [&](const IndexEntry& e, int) { return entryLess(e, key, page, row); });
+        if (it != leaf.entries.end() && it->key == key && it->page == page && it->row == row) return;
+        const bool last = it == leaf.entries.end();
+        IndexEntry e;
+        e.key = key;
+        e.page = page;
+        e.row = row;
+        leaf.entries.insert(it, e);
+        leaf.dirty = true;
+        if (last) updateParents(path, e);
+        splitIfNeeded(path, leafPage);
+    }
+
+    void removeChild(std::vector<Step> path, std::uint32_t page) {
+        const Step s = path.back();
+        path.pop_back();
+        {
+            Node& gone = load(page);
+            const std::uint32_t prev = gone.prev, next = gone.next;
+            if (prev) {
+                Node& a = load(prev);
+                a.next = next;
+                a.dirty = true;
+            }
+            if (next) {
+                Node& b = load(next);
+                b.prev = prev;
+                b.dirty = true;
+            }
+        }
+        freePage(page);
+        Node& p = load(s.page);
+        bool lastChanged = false;
+        if (s.index >= p.entries.size()) {
+            p.tail = 0;
+            if (!p.entries.empty()) {
+                p.tail = p.entries.back().child;
+                p.entries.pop_back();
+                lastChanged = true;
+            }
+        } else {
+            p.entries.erase(p.entries.begin() + std::ptrdiff_t(s.index));
+            lastChanged = s.index == p.entries.size() && p.tail == 0 && !p.entries.empty();
+        }
+        p.dirty = true;
+        if (p.entries.empty() && p.tail == 0) {
+            if (path.empty()) {
+                p.leaf = true; // the root turns back into an empty leaf
+                p.prev = p.next = 0;
+                return;
+            }
+            removeChild(path, s.page);
+            return;
+        }
+        normalize(s.page);
+        if (lastChanged && !path.empty()) updateParents(path, effectiveLast(s.page));
+    }
+
+    bool findExact(const std::string& key, std::uint32_t page, std::uint8_t row, std::vector<Step>& path,
+                   std::uint32_t& leafPage, std::size_t& pos) {
+        leafPage = descend(key, page, row, path);
+        Node& leaf = load(leafPage);
+        auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), 0,
+                                   [&](const IndexEntry& e, int) { return entryLess(e, key, page, row); });
+        if (it != leaf.entries.end() && it->key == key && it->page == page && it->row == row) {
+            pos = std::size_t(it - leaf.entries.begin());
+            return true;
+        }
+        return false;
+    }
+
+    // Keys written by another engine version may not re-encode to the same
+    // bytes: find the entry by its row pointer alone.
+    bool findByRow(std::uint32_t at, std::vector<Step>& path, std::uint32_t page, std::uint8_t row,
+                   std::uint32_t& leafPage, std::size_t& pos, int depth = 0) {
+        if (depth > 32) return false;
+        Node& n = load(at);
+        if (n.leaf) {
+            for (std::size_t i = 0; i < n.entries.size(); ++i)
+                if (n.entries[i].page == page && n.entries[i].row == row) {
+                    leafPage = at;
+                    pos = i;
+                    return true;
+                }
+            return false;
+        }
+        const std::size_t count = n.entries.size() + (n.tail ? 1 : 0);
+        for (std::size_t i = 0; i < count; ++i) {
+            Node& again = load(at);
+            const std::uint32_t child = i < again.entries.size() ? again.entries[i].child : again.tail;
+            path.push_back({at, i});
+            if (findByRow(child, path, page, row, leafPage, pos, depth + 1)) return true;
+            path.pop_back();
+        }
+        return false;
+    }
+
+    bool remove(const std::string& key, std::uint32_t page, std::uint8_t row) {
+        std::vector<Step> path;
+        std::uint32_t leafPage = 0;
+        std::size_t pos = 0;
+        if (!findExact(key, page, row, path, leafPage, pos)) {
+            path.clear();
+            if (!findByRow(idx.rootPage, path, page, row, leafPage, pos)) return false;
+        }
+        Node& leaf = load(leafPage);
+        const bool wasLast = pos + 1 == leaf.entries.size();
+        leaf.entries.erase(leaf.entries.begin() + std::ptrdiff_t(pos));
+        leaf.dirty = true;
+        if (leaf.entries.empty()) {
+            if (!path.empty()) removeChild(path, leafPage);
+            return true;
+        }
+        if (wasLast) updateParents(path, leaf.entries.back());
+        return true;
+    }
+
+    bool contains(const std::string& key, const std::optional<RowLocation>& except) {
+        std::vector<Step> path;
+        std::uint32_t at = descend(key, 0, 0, path);
+        Node* n = &load(at);
+        auto it = std::lower_bound(n->entries.begin(), n->entries.end(), 0,
+                                   [&](const IndexEntry& e, int) { return entryLess(e, key, 0, 0); });
+        std::size_t i = std::size_t(it - n->entries.begin());
+        for (int guard = 0; guard < 1000000; ++guard) {
+            if (i >= n->entries.size()) {
+                if (!n->next) return false;
+                at = n->next;
+                n = &load(at);
+                i = 0;
+                continue;
+            }
+            const IndexEntry& e = n->entries[i];
+            if (e.key != key) return false;
+            if (!(except && e.page == except->page && e.row == except->row)) return true;
+            ++i;
+        }
+        return false;
+    }
+
+    void serialize(std::uint32_t page, const Node& n) {
+        std::uint8_t* p = store.write(page);
+        std::memset(p, 0, store.pageSize());
+        p[0] = n.leaf ? kPageIndexLeaf : kPageIndexNode;
+        p[1] = 0x01;
+        put32(p + 4, def.page);
+        put32(p + 12, n.prev);
+        put32(p + 16, n.next);
+        put32(p + 20, n.leaf ? 0 : n.tail);
+        p[26] = n.leaf ? 0 : 1;
+        std::size_t off = 0;
+        for (const IndexEntry& e : n.entries) {
+            std::uint8_t* d = p + kEntryArea + off;
+            std::memcpy(d, e.key.data(), e.key.size());
+            d += e.key.size();
+            d[0] = std::uint8_t(e.page >> 16);
+            d[1] = std::uint8_t(e.page >> 8);
+            d[2] = std::uint8_t(e.page);
+            d[3] = e.row;
+            if (!n.leaf) {
+                d[4] = std::uint8_t(e.child >> 24);
+                d[5] = std::uint8_t(e.child >> 16);
+                d[6] = std::uint8_t(e.child >> 8);
+                d[7] = std::uint8_t(e.child);
+            }
+            off += e.key.size() + (n.leaf ? 4 : 8);
+            if (off > kMaxEntryBytes)
+                throw Error(where() + std::to_string(page) + ": index entries overflow the page");
+            p[kMaskAt + off / 8] |= std::uint8_t(1u << (off % 8));
+        }
+        put16(p + 2, std::uint16_t(store.pageSize() - kEntryArea - off));
+    }
+};
+
+} // namespace
+
+std::string JetWriter::keyOf(const TableDefinition& def, const WRealIndex& idx, const std::vector<Value>& values) const {
+    const auto cols = def.byNumber();
+    std::string key;
+    bool allNull = true;
+    for (const WIndexColumn& ic : idx.columns) {
+        std::size_t pos = 0;
+        while (pos < cols.size() && cols[pos]->number() != ic.number) ++pos;
+        if (pos == cols.size())
+            throw Error(store_->path() + ": table " + def.name + ": an index names column number " +
+                        std::to_string(ic.number) + ", which does not exist; the definition is damaged");
+        const Value& v = values[pos];
+        if (!(v.isNull() || v.isEmpty()) || cols[pos]->type() == kBoolean) allNull = false;
+        appendKeySegment(*cols[pos], ic.ascending, v, ace(), key);
+    }
+    if (allNull && idx.ignoreNulls()) return {};
+    return key;
+}
+
+std::vector<std::string> JetWriter::allKeys(const TableDefinition& def, const std::vector<Value>& values) const {
+    std::vector<std::string> keys;
+    keys.reserve(def.realIndexes.size());
+    for (const WRealIndex& idx : def.realIndexes) keys.push_back(keyOf(def, idx, values));
+    return keys;
+}
+
+void JetWriter::checkKeys(TableDefinition& def, const std::vector<Value>& values, const std::vector<std::string>& keys,
+                          std::optional<RowLocation> self) {
+    const auto cols = def.byNumber();
+    for (std::size_t i = 0; i < def.realIndexes.size(); ++i) {
+        const WRealIndex& idx = def.realIndexes[i];
+        if (keys[i].empty()) continue;
+        std::string indexName;
+        bool primary = false;
+        for (const WLogicalIndex& l : def.logicalIndexes)
+            if (l.realIndex() == i) {
+                if (indexName.empty() || l.kind() == 1) indexName = l.name;
+                primary = primary || l.kind() == 1;
+            }
+        bool anyNull = false, allNull = true;
+        std::string shown;
+        for (const WIndexColumn& ic : idx.columns) {
+            for (std::size_t pos = 0; pos < cols.size(); ++pos) {
+                if (cols[pos]->number() != ic.number) continue;
+                const Value& v = values[pos];
+                const bool isNull = (v.isNull() || v.isEmpty()) && cols[pos]->type() != kBoolean;
+                anyNull = anyNull || isNull;
+                allNull = allNull && isNull;
+                if (!shown.empty()) shown += ", ";
+                shown += cols[pos]->name + " = " + (isNull ? std::string("Null") : "'" + v.toString() + "'");
+            }
+        }
+        if (anyNull && (idx.required() || primary))
+            throw Error(store_->path() + ": table " + def.name + ", index " + indexName + " (" + shown +
+                        "): Index or primary key cannot contain a Null value.");
+        if (idx.unique() && !allNull && indexContains(def, i, keys[i], self))
+            throw Error(store_->path() + ": table " + def.name + ", index " + indexName + " (" + shown +
+                        "): The changes you requested to the table were not successful because they would create "
+                        "duplicate values in the index, primary key, or relationship.  Change the data in the field "
+                        "or fields that contain duplicate data, remove the index, or redefine the index to permit "
+                        "duplicate entries and try again.");
+    }
+}
+
+void JetWriter::indexInsert(TableDefinition& def, std::size_t realIndex, const std::string& key, RowLocation at) {
+    IndexTree& t = tree(def, realIndex);
+    WRealIndex& idx = def.realIndexes[realIndex];
+    TreeOps ops{*this, *store_, def, idx, t.nodes};
+    const bool known = ops.contains(key, std::nullopt);
+    ops.insert(key, at.page, at.row);
+    put32(&idx.stats[0], u32(&idx.stats[0]) + 1);
+    if (!known) put32(&idx.stats[4], u32(&idx.stats[4]) + 1);
+}
+
+void JetWriter::indexRemove(TableDefinition& def, std::size_t realIndex, const std::string& key, RowLocation at) {
+    IndexTree& t = tree(def, realIndex);
+    WRealIndex& idx = def.realIndexes[realIndex];
+    TreeOps ops{*this, *store_, def, idx, t.nodes};
+    if (ops.remove(key, at.page, at.row) && u32(&idx.stats[0]) > 0) put32(&idx.stats[0], u32(&idx.stats[0]) - 1);
+}
+
+bool JetWriter::indexContains(TableDefinition& def, std::size_t realIndex, const std::string& key,
+                              std::optional<RowLocation> except) {
+    IndexTree& t = tree(def, realIndex);
+    TreeOps ops{*this, *store_, def, def.realIndexes[realIndex], t.nodes};
+    return ops.contains(key, except);
+}
+
+void JetWriter::createIndexRoot(TableDefinition& def, WRealIndex& idx, RowPointer map) {
+    idx.usageMap = map;
+    const std::uint32_t page = allocatePage();
+    mapSet(*store_, map, page, true, [&] { return allocatePage(); }, def.name);
+    idx.rootPage = page;
+    std::uint8_t* p = store_->write(page);
+    std::memset(p, 0, store_->pageSize());
+    p[0] = kPageIndexLeaf;
+    p[1] = 0x01;
+    put16(p + 2, std::uint16_t(store_->pageSize() - kEntryArea));
+    put32(p + 4, def.page);
+}
+
+void JetWriter::flushIndexes() {
+    std::size_t held = 0;
+    for (auto& [k, t] : trees_) {
+        if (!t->def) continue;
+        TreeOps ops{*this, *store_, *t->def, t->def->realIndexes[t->real], t->nodes};
+        for (auto& [page, node] : t->nodes) {
+            if (!node.dirty) continue;
+            ops.serialize(page, node);
+            node.dirty = false;
+        }
+        held += t->nodes.size();
+    }
+    if (held > 40000)
+        for (auto& [k, t] : trees_) t->nodes.clear();
+}
+
+} // namespace qm::jet
+
+namespace qm::jet {
+// Here, where the index structures are complete.
+JetWriter::~JetWriter() = default;
+} // namespace qm::jet
