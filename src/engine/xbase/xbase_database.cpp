@@ -1,6 +1,8 @@
 #include "xbase_database.h"
 
+#include "cdx_maintain.h"
 #include "columns.h"
+#include "dbc.h"
 #include "file_io.h"
 #include "storage/open.h"
 
@@ -160,10 +162,10 @@ FreeTableDatabase::FreeTableDatabase(std::string folder, std::string singleTable
 
 FreeTableDatabase::~FreeTableDatabase()
 {
-    for (auto& [p, t] : writers_) {
+    for (auto& [p, w] : writers_) {
         try {
-            if (t->inTransaction())
-                t->commit();
+            if (w->table->inTransaction())
+                w->table->commit();
         } catch (...) {
             // The journal stays; the next open rolls the write back.
         }
@@ -231,7 +233,7 @@ std::vector<storage::ColumnDef> FreeTableDatabase::columns(std::string_view tabl
     const Entry& e = require(table);
     auto it = writers_.find(e.path);
     if (it != writers_.end())
-        return columnDefsFor(*it->second);
+        return columnDefsFor(*it->second->table);
     return columnDefsFor(*DbfTable::open(e.path));
 }
 
@@ -241,7 +243,7 @@ std::unique_ptr<storage::RowCursor> FreeTableDatabase::scan(std::string_view tab
     // Rows appended in a running batch must be visible: flush them first.
     auto it = writers_.find(e.path);
     if (it != writers_.end())
-        it->second->reader(false); // flushes pending rows into the file (still inside the journal)
+        it->second->table->reader(false); // flushes pending rows into the file (still inside the journal)
     auto t = DbfTable::open(e.path);
     auto cols = columnDefsFor(*t);
     return std::make_unique<TableCursor>(std::move(t), std::move(cols));
@@ -252,7 +254,7 @@ std::uint64_t FreeTableDatabase::rowCount(std::string_view table)
     const Entry& e = require(table);
     auto it = writers_.find(e.path);
     if (it != writers_.end())
-        return it->second->liveRecordCount();
+        return it->second->table->liveRecordCount();
     return DbfTable::open(e.path)->liveRecordCount();
 }
 
@@ -272,15 +274,15 @@ DbfTable& FreeTableDatabase::writer(const Entry& e)
     auto& slot = writers_[e.path];
     if (!slot) {
         try {
-            slot = DbfTable::open(e.path, DbfTable::Mode::ReadWrite);
+            slot = openWriter(e.path);
         } catch (...) {
             writers_.erase(e.path);
             throw;
         }
     }
-    if (batchDepth_ > 0 && !slot->inTransaction())
-        slot->begin();
-    return *slot;
+    if (batchDepth_ > 0 && !slot->table->inTransaction())
+        slot->table->begin();
+    return *slot->table;
 }
 
 void FreeTableDatabase::closeWriter(const std::string& path)
@@ -288,8 +290,8 @@ void FreeTableDatabase::closeWriter(const std::string& path)
     auto it = writers_.find(path);
     if (it == writers_.end())
         return;
-    if (it->second->inTransaction())
-        it->second->commit();
+    if (it->second->table->inTransaction())
+        it->second->table->commit();
     writers_.erase(it);
 }
 
@@ -388,10 +390,296 @@ void FreeTableDatabase::endBatch()
     if (--batchDepth_ > 0)
         return;
     std::string firstError;
-    for (auto& [p, t] : writers_) {
+    for (auto& [p, w] : writers_) {
         try {
-            if (t->inTransaction())
-                t->commit();
+            if (w->table->inTransaction())
+                w->table->commit();
+        } catch (const Error& e) {
+            if (firstError.empty())
+                firstError = e.what();
+        }
+    }
+    if (!firstError.empty())
+        throw Error(firstError);
+}
+
+// ---- writers -----------------------------------------------------------------
+
+TableWriter::~TableWriter()
+{
+    index.reset();
+    table.reset();
+}
+
+std::unique_ptr<TableWriter> openWriter(const std::string& dbfPath, std::vector<std::string> longNames)
+{
+    auto w = std::make_unique<TableWriter>();
+    w->table = DbfTable::open(dbfPath, DbfTable::Mode::ReadWrite);
+    if (w->table->header().flags & table_flag::kStructuralCdx) {
+        w->index = std::make_unique<StructuralIndex>(*w->table, std::move(longNames));
+        w->table->addListener(w->index.get());
+    }
+    return w;
+}
+
+// ---- container database -------------------------------------------------------
+
+ContainerDatabase::ContainerDatabase(const std::string& dbcPath, const storage::OpenOptions& options)
+    : path_(dbcPath), options_(options)
+{
+    if (!fileExists(dbcPath))
+        throw Error("The database container \"" + dbcPath + "\" does not exist.");
+    if (!options_.readOnly) {
+        std::string dir = directoryOf(dbcPath);
+        DbfTable::recoverFolder(dir.empty() ? "." : dir);
+        try {
+            container_ = Container::open(dbcPath, Container::Mode::ReadWrite);
+            writable_ = true;
+        } catch (const Error&) {
+            // Read-only media or no index: reading still works; writes say why.
+        }
+    }
+    if (!container_)
+        container_ = Container::open(dbcPath, Container::Mode::ReadOnly);
+}
+
+ContainerDatabase::~ContainerDatabase()
+{
+    for (auto& [p, w] : writers_) {
+        try {
+            if (w->table->inTransaction())
+                w->table->commit();
+        } catch (...) {
+        }
+    }
+}
+
+std::vector<storage::CatalogEntry> ContainerDatabase::catalog()
+{
+    // As the provider's table schema: tables, then views, each by name.
+    std::vector<storage::CatalogEntry> tables, views;
+    for (const auto& t : container_->tables())
+        tables.push_back({t.name, storage::ObjectKind::Table, "TABLE", storage::QueryKind::None});
+    for (const auto& v : container_->views())
+        views.push_back({v.name, storage::ObjectKind::View, "VIEW", storage::QueryKind::Select});
+    auto byName = [](const storage::CatalogEntry& a, const storage::CatalogEntry& b) {
+        std::string x = a.name, y = b.name;
+        for (auto& c : x) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (auto& c : y) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return x < y;
+    };
+    std::stable_sort(tables.begin(), tables.end(), byName);
+    std::stable_sort(views.begin(), views.end(), byName);
+    tables.insert(tables.end(), views.begin(), views.end());
+    return tables;
+}
+
+std::optional<storage::CatalogEntry> ContainerDatabase::find(std::string_view name)
+{
+    if (auto t = container_->findTable(name))
+        return storage::CatalogEntry{t->name, storage::ObjectKind::Table, "TABLE", storage::QueryKind::None};
+    if (auto v = container_->findView(name))
+        return storage::CatalogEntry{v->name, storage::ObjectKind::View, "VIEW", storage::QueryKind::Select};
+    return std::nullopt;
+}
+
+ContainerDatabase::Member ContainerDatabase::member(std::string_view name)
+{
+    auto t = container_->findTable(name);
+    if (!t) {
+        if (container_->findView(name))
+            throw Error("\"" + std::string(name) + "\" is a view of \"" + path_ + "\", not a table.");
+        throw Error("The table \"" + std::string(name) + "\" does not exist in \"" + path_ + "\".");
+    }
+    Member m;
+    m.name = t->name;
+    m.file = t->file;
+    for (const auto& f : t->fields)
+        m.longNames.push_back(f.name);
+    return m;
+}
+
+std::vector<storage::ColumnDef> ContainerDatabase::columnsOf(const DbfTable& t, const Member& m) const
+{
+    auto cols = columnDefsFor(t);
+    // The container holds the long names, in column order.
+    for (std::size_t i = 0; i < cols.size() && i < m.longNames.size(); ++i)
+        if (!m.longNames[i].empty())
+            cols[i].name = m.longNames[i];
+    return cols;
+}
+
+std::vector<storage::ColumnDef> ContainerDatabase::columns(std::string_view table)
+{
+    Member m = member(table);
+    auto it = writers_.find(m.file);
+    if (it != writers_.end())
+        return columnsOf(*it->second->table, m);
+    return columnsOf(*DbfTable::open(m.file), m);
+}
+
+std::unique_ptr<storage::RowCursor> ContainerDatabase::scan(std::string_view table)
+{
+    Member m = member(table);
+    auto it = writers_.find(m.file);
+    if (it != writers_.end())
+        it->second->table->reader(false);
+    auto t = DbfTable::open(m.file);
+    auto cols = columnsOf(*t, m);
+    return std::make_unique<TableCursor>(std::move(t), std::move(cols));
+}
+
+std::uint64_t ContainerDatabase::rowCount(std::string_view table)
+{
+    Member m = member(table);
+    auto it = writers_.find(m.file);
+    if (it != writers_.end())
+        return it->second->table->liveRecordCount();
+    return DbfTable::open(m.file)->liveRecordCount();
+}
+
+std::string ContainerDatabase::querySql(std::string_view name) { return container_->viewSql(name); }
+
+void ContainerDatabase::requireWritable() const
+{
+    if (options_.readOnly)
+        throw Error("\"" + path_ + "\" was opened for reading only.");
+    if (!writable_)
+        throw Error("The database container \"" + path_ + "\" cannot be changed (it or its index file is read-only or missing).");
+}
+
+DbfTable& ContainerDatabase::writer(const Member& m)
+{
+    auto& slot = writers_[m.file];
+    if (!slot) {
+        try {
+            slot = openWriter(m.file, m.longNames);
+        } catch (...) {
+            writers_.erase(m.file);
+            throw;
+        }
+    }
+    if (batchDepth_ > 0 && !slot->table->inTransaction())
+        slot->table->begin();
+    return *slot->table;
+}
+
+void ContainerDatabase::closeWriter(const std::string& file)
+{
+    auto it = writers_.find(file);
+    if (it == writers_.end())
+        return;
+    if (it->second->table->inTransaction())
+        it->second->table->commit();
+    writers_.erase(it);
+}
+
+void ContainerDatabase::createTable(const storage::TableSpec& spec)
+{
+    requireWritable();
+    if (spec.name.empty() || spec.name.size() > 128)
+        throw Error("\"" + spec.name + "\" cannot be the name of a table in a database container (1 to 128 characters).");
+    if (find(spec.name))
+        throw Error("A table or view \"" + spec.name + "\" already exists in \"" + path_ + "\".");
+    // The file is named after the table, made safe for the file system.
+    std::string stem;
+    for (unsigned char c : spec.name)
+        stem.push_back(std::isalnum(c) || c == '_' || c == '-' || c >= 0x80 ? static_cast<char>(std::tolower(c)) : '_');
+    std::string dir = directoryOf(path_);
+    std::string file = dir + stem + ".dbf";
+    for (int k = 2; fileExists(file); ++k)
+        file = dir + stem + "_" + std::to_string(k) + ".dbf";
+
+    std::vector<std::string> taken;
+    std::vector<FieldSpec> fields;
+    NewDbcTable record;
+    record.name = spec.name;
+    record.dbfPath = file;
+    for (const auto& c : spec.columns) {
+        fields.push_back(fieldSpecFor(c, TableFormat::VisualFoxPro, taken));
+        std::string longName = c.name;
+        for (auto& ch : longName)
+            ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        record.fieldNames.push_back(longName);
+    }
+    CreateOptions opts;
+    opts.format = TableFormat::VisualFoxPro;
+    opts.codePageMark = 0x03;
+    opts.backlink = container_->backlinkFor(file);
+    DbfTable::create(file, fields, opts);
+    try {
+        container_->addTable(record);
+    } catch (...) {
+        // The container refused the table: do not leave its files behind.
+        try {
+            DbfTable::dropFiles(file);
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+void ContainerDatabase::dropTable(std::string_view name)
+{
+    requireWritable();
+    Member m = member(name);
+    closeWriter(m.file);
+    container_->dropTable(m.name, true);
+}
+
+void ContainerDatabase::renameObject(std::string_view oldName, std::string_view)
+{
+    throw Error("Cannot rename \"" + std::string(oldName) + "\": tables and views of a database container are not renamed by this program.");
+}
+
+void ContainerDatabase::append(std::string_view table, std::span<const Value> row)
+{
+    requireWritable();
+    writer(member(table)).append(row);
+}
+
+void ContainerDatabase::update(std::string_view table, std::uint64_t rowId, std::span<const Value> row)
+{
+    requireWritable();
+    if (rowId == 0 || rowId > 0xFFFFFFFFu)
+        throw Error("Row " + std::to_string(rowId) + " does not exist in table \"" + std::string(table) + "\".");
+    writer(member(table)).update(static_cast<std::uint32_t>(rowId), row);
+}
+
+void ContainerDatabase::remove(std::string_view table, std::uint64_t rowId)
+{
+    requireWritable();
+    if (rowId == 0 || rowId > 0xFFFFFFFFu)
+        throw Error("Row " + std::to_string(rowId) + " does not exist in table \"" + std::string(table) + "\".");
+    writer(member(table)).setDeleted(static_cast<std::uint32_t>(rowId), true);
+}
+
+void ContainerDatabase::createView(std::string_view name, std::string_view sql)
+{
+    requireWritable();
+    NewDbcView v;
+    v.name = std::string(name);
+    v.sql = std::string(sql);
+    container_->createView(v);
+}
+
+void ContainerDatabase::dropView(std::string_view name)
+{
+    requireWritable();
+    container_->dropView(name);
+}
+
+void ContainerDatabase::beginBatch() { ++batchDepth_; }
+
+void ContainerDatabase::endBatch()
+{
+    if (batchDepth_ == 0 || --batchDepth_ > 0)
+        return;
+    std::string firstError;
+    for (auto& [p, w] : writers_) {
+        try {
+            if (w->table->inTransaction())
+                w->table->commit();
         } catch (const Error& e) {
             if (firstError.empty())
                 firstError = e.what();
@@ -402,6 +690,12 @@ void FreeTableDatabase::endBatch()
 }
 
 // ---- entry points ------------------------------------------------------------
+
+std::unique_ptr<storage::Database> openContainer(const std::string& dbcPath, const storage::OpenOptions& options)
+{
+    return std::make_unique<ContainerDatabase>(dbcPath, options);
+}
+
 
 std::unique_ptr<storage::Database> openFolder(const std::string& folder, const storage::OpenOptions& options)
 {

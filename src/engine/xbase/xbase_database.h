@@ -33,6 +33,18 @@ private:
     std::uint64_t rowNumber_ = 0;
 };
 
+class StructuralIndex;
+class Container;
+
+// An open table being written, with its structural index kept in step
+// (when the table has one).  The index goes before the table.
+struct TableWriter {
+    std::unique_ptr<DbfTable> table;
+    std::unique_ptr<StructuralIndex> index;
+    ~TableWriter();
+};
+std::unique_ptr<TableWriter> openWriter(const std::string& dbfPath, std::vector<std::string> longNames = {});
+
 class FreeTableDatabase final : public storage::Database {
 public:
     // folder: walked recursively.  singleTable: when not empty, only that
@@ -77,7 +89,53 @@ private:
     storage::OpenOptions options_;
     std::vector<Entry> entries_;
     std::vector<std::string> created_; // single-table mode: paths created here
-    std::map<std::string, std::unique_ptr<DbfTable>> writers_;
+    std::map<std::string, std::unique_ptr<TableWriter>> writers_;
+    int batchDepth_ = 0;
+};
+
+// A database container (.dbc): its member tables under their long names,
+// with long field names, and its views.
+class ContainerDatabase final : public storage::Database {
+public:
+    ContainerDatabase(const std::string& dbcPath, const storage::OpenOptions& options);
+    ~ContainerDatabase() override;
+
+    const std::string& path() const override { return path_; }
+    std::vector<storage::CatalogEntry> catalog() override;
+    std::optional<storage::CatalogEntry> find(std::string_view name) override;
+    std::vector<storage::ColumnDef> columns(std::string_view table) override;
+    std::unique_ptr<storage::RowCursor> scan(std::string_view table) override;
+    std::uint64_t rowCount(std::string_view table) override;
+    std::string querySql(std::string_view name) override;
+
+    void createTable(const storage::TableSpec& spec) override;
+    void dropTable(std::string_view name) override;
+    void renameObject(std::string_view oldName, std::string_view newName) override;
+    void append(std::string_view table, std::span<const Value> row) override;
+    void update(std::string_view table, std::uint64_t rowId, std::span<const Value> row) override;
+    void remove(std::string_view table, std::uint64_t rowId) override;
+    void createView(std::string_view name, std::string_view sql) override;
+    void dropView(std::string_view name) override;
+    void beginBatch() override;
+    void endBatch() override;
+
+private:
+    struct Member {
+        std::string name;
+        std::string file;
+        std::vector<std::string> longNames;
+    };
+    Member member(std::string_view name);
+    DbfTable& writer(const Member& m);
+    void closeWriter(const std::string& file);
+    void requireWritable() const;
+    std::vector<storage::ColumnDef> columnsOf(const DbfTable& t, const Member& m) const;
+
+    std::string path_;
+    storage::OpenOptions options_;
+    std::unique_ptr<Container> container_;
+    bool writable_ = false;
+    std::map<std::string, std::unique_ptr<TableWriter>> writers_;
     int batchDepth_ = 0;
 };
 

@@ -1,5 +1,6 @@
 // Tables we write, read back by our own reader and by the independent
 // readers (python3-dbfread and python3-dbf in Debian's interpreter).
+#include "cdx_maintain.h"
 #include "dbf_checkers.h"
 #include "dbf_table.h"
 #include "storage/open.h"
@@ -397,4 +398,28 @@ TEST(XbaseWrite, OtherCodePagesAreEncodedAndDecoded)
     auto theirs = qm::xbase::test::readWithDbfread(paths);
     for (std::size_t i = 0; i < paths.size(); ++i)
         expectSameAsChecker(paths[i], theirs.at(i));
+}
+
+// A free table with a structural index: appends and deletions keep the
+// .cdx in step.
+TEST(XbaseWrite, StructuralIndexOfAFreeTableFollowsAppends)
+{
+    QM_REQUIRE_SHARED();
+    qm::test::TempDir dir;
+    const auto src = qm::test::fixture("xbase/vfpx-samples/Data");
+    fs::copy_file(src / "customer.dbf", dir.path() / "customer.dbf");
+    fs::copy_file(src / "customer.cdx", dir.path() / "customer.cdx");
+    auto db = qm::xbase::openFolder(dir.path().string(), {});
+    auto cols = db->columns("customer");
+    std::vector<Value> row(cols.size());
+    row[0] = str("ZZZZZ");
+    row[1] = str("Appended Company");
+    db->beginBatch();
+    db->append("customer", row);
+    db->remove("customer", 3);
+    db->endBatch();
+    EXPECT_EQ(db->rowCount("customer"), 92u);
+    auto t = DbfTable::open((dir.path() / "customer.dbf").string());
+    auto problems = qm::xbase::StructuralIndex::verify(*t, (dir.path() / "customer.cdx").string());
+    EXPECT_TRUE(problems.empty()) << (problems.empty() ? "" : problems.front());
 }

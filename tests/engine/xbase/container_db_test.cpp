@@ -1,0 +1,97 @@
+// The database container as a storage::Database: member tables under their
+// long names with long field names, views, and writing member tables.
+#include "dbc.h"
+#include "dbf_checkers.h"
+#include "dbf_table.h"
+#include "storage/open.h"
+#include "test_support.h"
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using qm::Value;
+
+TEST(XbaseContainer, NorthwindCatalogColumnsRowsAndViews)
+{
+    QM_REQUIRE_SHARED();
+    qm::storage::OpenOptions ro;
+    ro.readOnly = true;
+    auto db = qm::xbase::openContainer(qm::test::fixture("xbase/vfpx-samples/Northwind/northwind.dbc").string(), ro);
+    auto cat = db->catalog();
+    int tables = 0, views = 0;
+    bool viewsStarted = false;
+    for (const auto& e : cat) {
+        if (e.tableType == "TABLE") {
+            ++tables;
+            EXPECT_FALSE(viewsStarted) << "tables are listed before views";
+        } else {
+            EXPECT_EQ(e.tableType, "VIEW");
+            viewsStarted = true;
+            ++views;
+        }
+    }
+    EXPECT_EQ(tables, 13);
+    EXPECT_EQ(views, 17);
+    ASSERT_TRUE(db->find("CATEGORIES").has_value());
+    auto cols = db->columns("categories");
+    ASSERT_EQ(cols.size(), 4u);
+    EXPECT_EQ(cols[1].name, "categoryname"); // the long name; the .dbf holds CATEGORYNA
+    EXPECT_EQ(db->rowCount("categories"), 8u);
+    auto cur = db->scan("Categories");
+    ASSERT_TRUE(cur->next());
+    EXPECT_EQ(cur->value(0).type(), qm::VarType::Long);
+    EXPECT_NE(db->querySql("current_product_list").find("SELECT"), std::string::npos);
+    EXPECT_THROW(db->scan("current_product_list"), qm::Error);
+    EXPECT_THROW(db->append("categories", std::vector<Value>{}), qm::Error); // read-only
+}
+
+TEST(XbaseContainer, MemberTablesAreCreatedFilledAndDropped)
+{
+    qm::test::TempDir dir;
+    const std::string dbc = (dir.path() / "shop.dbc").string();
+    qm::xbase::Container::create(dbc);
+    auto db = qm::xbase::openContainer(dbc, {});
+    qm::storage::TableSpec spec;
+    spec.name = "OrderDetails";
+    qm::storage::ColumnSpec a;
+    a.name = "OrderIdentifier";
+    a.type = qm::storage::ColumnType::Long;
+    qm::storage::ColumnSpec b;
+    b.name = "OrderIdentifierText";
+    b.type = qm::storage::ColumnType::VarChar;
+    b.size = 40;
+    qm::storage::ColumnSpec c;
+    c.name = "Notes";
+    c.type = qm::storage::ColumnType::Memo;
+    spec.columns = {a, b, c};
+    db->createTable(spec);
+    db->beginBatch();
+    for (int i = 0; i < 100; ++i)
+        db->append("orderdetails", std::vector<Value>{Value::longInt(i), Value::string("text " + std::to_string(i)),
+                                                      Value::string(std::string(static_cast<std::size_t>(i), 'n'))});
+    db->endBatch();
+    db->remove("orderdetails", 1);
+    db->createView("big_orders", "SELECT * FROM shop!orderdetails WHERE orderidentifier > 50");
+
+    auto again = qm::xbase::openContainer(dbc, {});
+    auto cols = again->columns("OrderDetails");
+    ASSERT_EQ(cols.size(), 3u);
+    EXPECT_EQ(cols[0].name, "orderidentifier");
+    EXPECT_EQ(cols[1].name, "orderidentifiertext");
+    EXPECT_EQ(again->rowCount("orderdetails"), 99u);
+    EXPECT_EQ(again->querySql("BIG_ORDERS"), "SELECT * FROM shop!orderdetails WHERE orderidentifier > 50");
+    auto member = qm::xbase::DbfTable::open((dir.path() / "orderdetails.dbf").string());
+    EXPECT_EQ(member->header().backlink, "shop.dbc");
+    // Short names in the table file stay unique.
+    EXPECT_EQ(member->fields()[0].name, "ORDERIDENT");
+    EXPECT_EQ(member->fields()[1].name, "ORDERIDEN1");
+    auto theirs = qm::xbase::test::readWithDbfread({(dir.path() / "orderdetails.dbf").string()});
+    EXPECT_EQ(theirs.at(0).rows.size(), 99u);
+
+    again->dropTable("orderdetails");
+    EXPECT_FALSE(again->find("orderdetails").has_value());
+    EXPECT_FALSE(fs::exists(dir.path() / "orderdetails.dbf"));
+    EXPECT_FALSE(fs::exists(dir.path() / "orderdetails.fpt"));
+    again->dropView("big_orders");
+    EXPECT_TRUE(again->catalog().empty());
+}
