@@ -161,14 +161,30 @@ std::string StructuralIndex::indexPathFor(const std::string& dbfPath) {
     return companionPath(dbfPath, endsWithIgnoreCase(dbfPath, ".dbc") ? ".dcx" : ".cdx");
 }
 
-void StructuralIndex::recordsAppended(DbfTable&, std::uint32_t firstRecno, std::uint32_t count) {
+void StructuralIndex::checkComputable(DbfTable& table) {
+    if (checked_) return;
+    if (table.header().flags & table_flag::kStructuralCdx) {
+        const std::string path = indexPathFor(table.path());
+        if (!fileExists(path))
+            throw Error("The table " + table.path() + " is marked as having the structural index " + path +
+                        ", which is missing; the table is not changed");
+        const CdxFile cdx = CdxFile::open(path);
+        for (const CdxTag& t : cdx.tags())
+            TagKeys(t, path, table.fields(), table.nullFlagsField(), table.codePage(), longNames_);
+    }
+    checked_ = true;
+}
+
+void StructuralIndex::recordsAppended(DbfTable& table, std::uint32_t firstRecno, std::uint32_t count) {
     if (count == 0) return;
+    checkComputable(table);
     dirty_ = true;
     // Everything at or past the first appended record counts as touched.
     appendedFrom_ = appendedFrom_ == 0 ? firstRecno : std::min(appendedFrom_, firstRecno);
 }
 
-void StructuralIndex::recordChanged(DbfTable&, std::uint32_t recno) {
+void StructuralIndex::recordChanged(DbfTable& table, std::uint32_t recno) {
+    checkComputable(table);
     dirty_ = true;
     touched_.insert(recno);
 }
@@ -176,6 +192,7 @@ void StructuralIndex::recordChanged(DbfTable&, std::uint32_t recno) {
 void StructuralIndex::beforeCommit(DbfTable& table) {
     if (!dirty_) return;
     dirty_ = false;
+    checked_ = false;
     std::set<std::uint32_t> touched;
     touched.swap(touched_);
     const std::uint32_t appendedFrom = appendedFrom_;

@@ -96,11 +96,16 @@ public:
                                            std::span<const std::string> longFieldNames = {});
 
 private:
+    // Refuses the write as soon as it starts when a tag cannot be computed,
+    // before any record reaches the file.
+    void checkComputable(DbfTable& table);
+
     DbfTable& table_;
     std::vector<std::string> longNames_;
     std::set<std::uint32_t> touched_;
     std::uint32_t appendedFrom_ = 0; // first appended record of the running write, 0 = none
     bool dirty_ = false;
+    bool checked_ = false;
 };
 
 } // namespace qm::xbase
