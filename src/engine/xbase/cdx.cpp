@@ -129,6 +129,9 @@ struct Walker {
     std::unordered_set<std::uint32_t> visited;
     std::vector<std::uint32_t> leaves; // in tree order
     const std::function<void(std::string_view, std::uint32_t)>& visit;
+    std::string prevKey;
+    std::uint32_t prevRec = 0;
+    bool havePrev = false;
 
     void checkOffset(std::uint32_t off, const char* what) const {
         if (off == kNone || off % kPage != 0 || off < 2 * kPage || static_cast<std::uint64_t>(off) + kPage > file.size())
@@ -149,6 +152,18 @@ struct Walker {
             leaves.push_back(off);
             bool any = false;
             LeafReader{file, off, tag.keyLength, pad, where}.decode([&](std::string_view k, std::uint32_t r) {
+                if (r == 0)
+                    throw Error(where + ": the leaf node at offset " + std::to_string(off) +
+                                " holds a key for record number 0");
+                if (!tag.descending && havePrev) {
+                    const int c = k.compare(prevKey);
+                    if (c < 0 || (c == 0 && r <= prevRec))
+                        throw Error(where + ": the keys in the leaf node at offset " + std::to_string(off) +
+                                    " are out of order (record " + std::to_string(r) + ")");
+                }
+                prevKey.assign(k);
+                prevRec = r;
+                havePrev = true;
                 visit(k, r);
                 lastKey.assign(k);
                 lastRec = r;

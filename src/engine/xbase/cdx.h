@@ -74,9 +74,10 @@ public:
     // Walks a tag's keys in stored order.  `pad` is the byte dropped from
     // key ends (space for character keys, 0 for the others).  Every node is
     // checked: offsets inside the file, a node visited twice (a loop), keys
-    // or entries running past the node, an interior entry that does not
-    // match the greatest key of its child, a leaf chain that disagrees with
-    // the tree.  Any of these is an Error naming the file and the tag.
+    // or entries running past the node, keys out of ascending order, an
+    // interior entry that does not match the greatest key of its child, a
+    // leaf chain that disagrees with the tree.  Any of these is an Error
+    // naming the file and the tag.
     void forEachKey(const CdxTag& tag, char pad,
                     const std::function<void(std::string_view key, std::uint32_t recno)>& visit) const;
     std::vector<CdxKey> keys(const CdxTag& tag, char pad) const;
