@@ -3,7 +3,6 @@
 #include "sql/convert.h"
 #include "sql/eval.h"
 #include "sql/type_mapping.h"
-#include "storage/open.h"
 
 #include <algorithm>
 #include <cmath>
@@ -169,7 +168,9 @@ struct Executor::Impl {
         else throw Error("The external database type '" + t.externalType + "' is not supported; use dBase III or dBase IV.");
         std::string path = t.externalPath;
         while (path.size() > 1 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
-        auto opened = storage::openDatabase(path, o);
+        if (!ex.options_.openFolder)
+            throw Error("The external database '" + t.externalPath + "' cannot be opened from this connection.");
+        auto opened = ex.options_.openFolder(path, o);
         externals.emplace_back(key, std::move(opened));
         return *externals.back().second;
     }

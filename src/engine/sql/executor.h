@@ -48,9 +48,13 @@ struct StatementOutcome {
 };
 
 struct ExecutorOptions {
-    // xBase folders opened for external targets get this flavour unless
-    // the target says dBase III / dBase IV.
+    // Text comparison ignores letter case (Access; FoxPro's "general"
+    // collating sequence) or not (FoxPro's "machine").
     bool caseInsensitiveText = true;
+    // Opens the folder of an external target ([dBase IV;DATABASE=folder;]).
+    // The providers pass storage::openDatabase; without it such targets fail.
+    std::function<std::unique_ptr<storage::Database>(const std::string& folder, const storage::OpenOptions& options)>
+        openFolder;
 };
 
 class Executor {
@@ -77,6 +81,7 @@ public:
     static std::string syntaxMessage(const ParseError& e, const ScriptStatement& where);
 
     struct Impl;
+    friend struct Impl;
 
 private:
     storage::Database& db_;

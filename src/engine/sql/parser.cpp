@@ -402,7 +402,8 @@ struct ParserImpl {
                 if (!peek().is("(") && !peek().is(".")) { ++pos; return makeLiteral(Value::boolean(false), t.offset); }
             }
             if (t.isWord("SELECT") || t.isWord("EXISTS")) fail(t, "a subquery is not supported here");
-            if (reserved(t)) fail(t, "expected a value");
+            // LEFT and RIGHT are join words and functions.
+            if (reserved(t) && !((t.isWord("LEFT") || t.isWord("RIGHT")) && peek().is("("))) fail(t, "expected a value");
             ++pos;
             if (cur().is("(")) return call(t);
             return columnRef(std::string(t.text), t.offset);

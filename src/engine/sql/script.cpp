@@ -222,7 +222,7 @@ bool ScriptSplitter::next(ScriptStatement& out) {
                 const std::size_t eol = i;
                 std::size_t after = i + 1;
                 if (c == '\r' && after < n && s_[after] == '\n') ++after;
-                if (!lineContinues(after, incomplete(), insertWithoutValues())) {
+                if (!parametersOpen && !lineContinues(after, incomplete(), insertWithoutValues())) {
                     end = eol;
                     resume = eol; // skipBlank counts the line break
                     done = true;
