@@ -608,7 +608,11 @@ void DbfTable::Impl::openMemo(bool writable)
     std::string mp = companionPath(path, ext);
     if (!fileExists(mp))
         throw Error("The memo file of table \"" + path + "\" is missing: \"" + mp + "\" does not exist.");
-    memo = std::make_unique<MemoFile>(mp, kind, writable);
+    try {
+        memo = std::make_unique<MemoFile>(mp, kind, writable);
+    } catch (const Error& e) {
+        throw Error(std::string(e.what()) + " (the memo file of table \"" + name + "\")");
+    }
 }
 
 void DbfTable::Impl::decode(const unsigned char* rec, std::size_t index, Value& out, std::uint32_t recno) const
@@ -754,7 +758,7 @@ void DbfTable::Impl::decode(const unsigned char* rec, std::size_t index, Value& 
         try {
             memo->read(block, target);
         } catch (const Error& e) {
-            throw Error(std::string(e.what()) + " (record " + std::to_string(recno) + ", field " + f.name + ")");
+            throw Error(std::string(e.what()) + " (table \"" + name + "\", record " + std::to_string(recno) + ", field " + f.name + ")");
         }
         return;
     }
@@ -762,7 +766,7 @@ void DbfTable::Impl::decode(const unsigned char* rec, std::size_t index, Value& 
     try {
         memo->read(block, bytes);
     } catch (const Error& e) {
-        throw Error(std::string(e.what()) + " (record " + std::to_string(recno) + ", field " + f.name + ")");
+        throw Error(std::string(e.what()) + " (table \"" + name + "\", record " + std::to_string(recno) + ", field " + f.name + ")");
     }
     cp->decode(bytes, target);
 }
