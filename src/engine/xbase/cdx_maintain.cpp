@@ -121,15 +121,10 @@ void TagKeys::key(std::span<const std::uint8_t> record, std::string& out) const 
     }
 }
 
-std::vector<CdxKey> computeTagKeys(const TagKeys& tag,
-                                   const std::function<void(const RecordVisit&)>& records) {
-    std::vector<CdxKey> keys;
-    std::string k;
-    records([&](std::uint32_t recno, std::span<const std::uint8_t> rec) {
-        if (!tag.includes(rec)) return;
-        tag.key(rec, k);
-        keys.push_back(CdxKey{k, recno});
-    });
+namespace {
+
+// Sorts a tag's entries by (key, recno) and applies its duplicate rule.
+void finishTagKeys(const TagKeys& tag, std::vector<CdxKey>& keys) {
     std::sort(keys.begin(), keys.end(), [](const CdxKey& a, const CdxKey& b) {
         const int c = a.key.compare(b.key);
         return c != 0 ? c < 0 : a.recno < b.recno;
@@ -146,6 +141,36 @@ std::vector<CdxKey> computeTagKeys(const TagKeys& tag,
                                [](const CdxKey& a, const CdxKey& b) { return a.key == b.key; }),
                    keys.end());
     }
+}
+
+// The entries of several tags from one pass over the records.
+std::vector<std::vector<CdxKey>> computeAllTagKeys(const std::vector<TagKeys>& tags,
+                                                   const std::function<void(const RecordVisit&)>& records) {
+    std::vector<std::vector<CdxKey>> out(tags.size());
+    std::string k;
+    records([&](std::uint32_t recno, std::span<const std::uint8_t> rec) {
+        for (std::size_t i = 0; i < tags.size(); ++i) {
+            if (!tags[i].includes(rec)) continue;
+            tags[i].key(rec, k);
+            out[i].push_back(CdxKey{k, recno});
+        }
+    });
+    for (std::size_t i = 0; i < tags.size(); ++i) finishTagKeys(tags[i], out[i]);
+    return out;
+}
+
+} // namespace
+
+std::vector<CdxKey> computeTagKeys(const TagKeys& tag,
+                                   const std::function<void(const RecordVisit&)>& records) {
+    std::vector<CdxKey> keys;
+    std::string k;
+    records([&](std::uint32_t recno, std::span<const std::uint8_t> rec) {
+        if (!tag.includes(rec)) return;
+        tag.key(rec, k);
+        keys.push_back(CdxKey{k, recno});
+    });
+    finishTagKeys(tag, keys);
     return keys;
 }
 
@@ -211,9 +236,11 @@ void StructuralIndex::beforeCommit(DbfTable& table) {
     for (const CdxTag& t : old.tags())
         tags.emplace_back(t, path, table.fields(), table.nullFlagsField(), table.codePage(), longNames_);
 
+    auto allKeys = computeAllTagKeys(tags, [&](const RecordVisit& v) { scanTable(table, v); });
     std::vector<CdxTagBuild> builds;
-    for (const TagKeys& tk : tags) {
-        std::vector<CdxKey> keys = computeTagKeys(tk, [&](const RecordVisit& v) { scanTable(table, v); });
+    for (std::size_t ti = 0; ti < tags.size(); ++ti) {
+        const TagKeys& tk = tags[ti];
+        std::vector<CdxKey> keys = std::move(allKeys[ti]);
         // The stored keys of untouched records must be what this program computes.
         std::vector<CdxKey> stored = old.keys(tk.tag(), tk.pad());
         std::vector<CdxKey> expectedUntouched;
@@ -265,9 +292,14 @@ void StructuralIndex::beforeCommit(DbfTable& table) {
 
 void StructuralIndex::rebuild(DbfTable& table, const std::string& indexPath, std::span<const CdxTag> definitions,
                               std::span<const std::string> longFieldNames) {
+    std::vector<TagKeys> tags;
+    for (const CdxTag& def : definitions)
+        tags.emplace_back(def, indexPath, table.fields(), table.nullFlagsField(), table.codePage(), longFieldNames);
+    auto allKeys = computeAllTagKeys(tags, [&](const RecordVisit& v) { scanTable(table, v); });
     std::vector<CdxTagBuild> builds;
-    for (const CdxTag& def : definitions) {
-        TagKeys tk(def, indexPath, table.fields(), table.nullFlagsField(), table.codePage(), longFieldNames);
+    for (std::size_t ti = 0; ti < tags.size(); ++ti) {
+        const CdxTag& def = definitions[ti];
+        const TagKeys& tk = tags[ti];
         CdxTagBuild b;
         b.name = def.name;
         b.keyExpression = def.keyExpression;
@@ -275,7 +307,7 @@ void StructuralIndex::rebuild(DbfTable& table, const std::string& indexPath, std
         b.keyLength = def.keyLength;
         b.options = def.options;
         b.pad = tk.pad();
-        b.keys = computeTagKeys(tk, [&](const RecordVisit& v) { scanTable(table, v); });
+        b.keys = std::move(allKeys[ti]);
         builds.push_back(std::move(b));
     }
     writeIndexFile(table, indexPath, buildCdx(builds));
