@@ -939,6 +939,8 @@ void DbfTable::Impl::encodeOne(const DbfField& f, const Value& v, unsigned char*
                     ++day;
                 }
             }
+            if (f.type == 'D' && ms != 0)
+                refuse(f, v, recno, "the field holds dates without a time of day, and the time would be lost");
             int y, m, d;
             civilFromDays(day, y, m, d);
             if (y < 1 || y > 9999)

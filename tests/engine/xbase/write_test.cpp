@@ -292,6 +292,27 @@ TEST(XbaseWrite, ValuesThatDoNotFitAreRefusedAndLeaveNothingBehind)
     refused({str("a"), dec("12345"), Value::longInt(1)}, {"N", "12345"});
     refused({str("a"), Value(), Value::null()}, {"REQ", "Null"});
     refused({str("a"), Value(), Value::bigInt(1LL << 40)}, {"REQ", "range"});
+    db->endBatch();
+    // A date field never drops a time of day silently.
+    {
+        qm::test::TempDir d3;
+        qm::storage::OpenOptions o;
+        o.flavor = qm::storage::OpenOptions::Flavor::DBase3;
+        auto dbase = qm::xbase::openFolder(d3.path().string(), o);
+        qm::storage::TableSpec ds;
+        ds.name = "d";
+        ds.columns = {col("stamp", ColumnType::DateTime)};
+        dbase->createTable(ds);
+        dbase->append("d", std::vector<Value>{when(2020, 5, 17)});
+        try {
+            dbase->append("d", std::vector<Value>{when(2020, 5, 17, 10, 30)});
+            ADD_FAILURE() << "time of day dropped";
+        } catch (const qm::Error& e) {
+            EXPECT_NE(std::string(e.what()).find("time would be lost"), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(dbase->rowCount("d"), 1u);
+    }
+    db->beginBatch();
     db->append("t", std::vector<Value>{str("two"), dec("-99.9"), Value::longInt(2), str("second")});
     db->endBatch();
     EXPECT_EQ(db->rowCount("t"), 2u);
