@@ -983,6 +983,8 @@ std::int64_t Executor::Impl::executeSelectInto(Select& sel) {
     try {
         n = appendRows(*cursor, d, created.empty() ? into.name : into.name, created, mapping);
     } catch (...) {
+        // A copy that stopped half-way is not left behind as if it were whole.
+        try { d.dropTable(into.name); } catch (const Error&) {}
         if (separate) d.endBatch();
         throw;
     }

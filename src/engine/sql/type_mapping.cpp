@@ -19,8 +19,11 @@ ColumnSpec make(ColumnType t, int size = 0, int precision = 0, int scale = 0, bo
     return s;
 }
 
-// An xBase N(w,d) column.
-ColumnSpec numeric(int width, int decimals) { return make(ColumnType::Decimal, width, width, decimals); }
+// An xBase N(w,d) column: the engines count digits in precision, and the
+// width adds the sign and, with decimals, the point.
+ColumnSpec numeric(int width, int decimals) {
+    return make(ColumnType::Decimal, width, std::max(1, width - (decimals > 0 ? 1 : 0) - 1), decimals);
+}
 
 bool isText(int code) { return code == 129 || code == 130 || code == 200 || code == 202 || code == 8; }
 

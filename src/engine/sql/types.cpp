@@ -2,6 +2,7 @@
 
 #include "value/value.h"
 
+#include <algorithm>
 #include <string>
 
 namespace qm::sql {
@@ -130,8 +131,9 @@ std::optional<ColumnSpec> columnTypeFor(std::string_view word, const TypeArgs& a
             if (w < 1 || w > 20) bad(word, "width " + std::to_string(w) + " is outside 1..20");
             if (d < 0 || d > 18 || (d > 0 && d > w - 2))
                 bad(word, "has " + std::to_string(d) + " decimals, which do not fit a width of " + std::to_string(w));
+            // The engines count digits in precision; the width adds the sign and the point.
             spec.size = w;
-            spec.precision = w;
+            spec.precision = std::max(1, w - (d > 0 ? 1 : 0) - 1);
             spec.scale = d;
         } else {
             const int p = a.count >= 1 ? a.first : 18;
@@ -152,6 +154,14 @@ std::optional<ColumnSpec> columnTypeFor(std::string_view word, const TypeArgs& a
     return spec;
 }
 
+namespace {
+int xbaseWidth(const ColumnSpec& s) {
+    if (s.size > 0) return s.size;
+    const int p = s.precision > 0 ? s.precision : 18;
+    return std::min(20, p + (s.scale > 0 ? 1 : 0) + 1);
+}
+} // namespace
+
 std::string typeText(const ColumnSpec& s, Dialect dialect) {
     const bool fox = dialect == Dialect::FoxPro;
     auto n = [](int v) { return std::to_string(v); };
@@ -166,11 +176,10 @@ std::string typeText(const ColumnSpec& s, Dialect dialect) {
     case ColumnType::Double: t = fox ? (s.scale ? "B(" + n(s.scale) + ")" : "B") : "DOUBLE"; break;
     case ColumnType::Currency: t = fox ? "Y" : "CURRENCY"; break;
     case ColumnType::Decimal:
-        t = fox ? "N(" + n(s.precision ? s.precision : s.size) + "," + n(s.scale) + ")"
-                : "DECIMAL(" + n(s.precision) + "," + n(s.scale) + ")";
+        t = fox ? "N(" + n(xbaseWidth(s)) + "," + n(s.scale) + ")" : "DECIMAL(" + n(s.precision) + "," + n(s.scale) + ")";
         break;
     case ColumnType::Float:
-        t = fox ? "F(" + n(s.precision ? s.precision : s.size) + "," + n(s.scale) + ")" : "DOUBLE";
+        t = fox ? "F(" + n(xbaseWidth(s)) + "," + n(s.scale) + ")" : "DOUBLE";
         break;
     case ColumnType::DateTime: t = fox ? "T" : "DATETIME"; break;
     case ColumnType::Date: t = fox ? "D" : "DATETIME"; break;
