@@ -4,10 +4,12 @@
 //   quillmere-cli columns DB TABLE [--password PW]
 //   quillmere-cli export  DB TABLE [--password PW]
 //   quillmere-cli sql     DB NAME [--password PW]
+//   quillmere-cli create-db PATH [--format mdb|accdb]
 //
 // Output goes to standard output; on failure one line naming the file and
 // the problem goes to standard error and the exit status is non-zero.  Rows
 // are written whole, so a failure never leaves a partial line behind.
+#include "create_db_command.h"
 #include "json_export.h"
 #include "storage/open.h"
 
@@ -25,7 +27,8 @@ constexpr const char* kUsage =
     "usage: quillmere-cli tables  DB [--password PW]\n"
     "       quillmere-cli columns DB TABLE [--password PW]\n"
     "       quillmere-cli export  DB TABLE [--password PW]\n"
-    "       quillmere-cli sql     DB NAME [--password PW]\n";
+    "       quillmere-cli sql     DB NAME [--password PW]\n"
+    "       quillmere-cli create-db PATH [--format mdb|accdb]\n";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -164,10 +167,23 @@ int runSql(const Arguments& a)
     return 0;
 }
 
+// Commands that parse their own words and write their own messages.
+int runDelegated(int argc, char** argv, int (*command)(const std::vector<std::string>&, std::ostream&, std::ostream&))
+{
+    std::vector<std::string> args(argv + 2, argv + argc);
+    int status = command(args, std::cout, std::cerr);
+    std::cout.flush();
+    if (status == 2)
+        std::fputs(kUsage, stderr);
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc >= 2 && std::strcmp(argv[1], "create-db") == 0)
+        return runDelegated(argc, argv, qm::cli::runCreateDb);
     std::string dbPath = argc > 2 ? argv[2] : "";
     try {
         Arguments a = parseArguments(argc, argv);

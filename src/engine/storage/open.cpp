@@ -37,18 +37,14 @@ SourceKind classifyPath(const std::string& path)
 std::unique_ptr<Database> openDatabase(const std::string& path, const OpenOptions& options)
 {
     switch (classifyPath(path)) {
-#ifdef HAVE_QM_JET
     case SourceKind::Access:
         return jet::openDatabase(path, options);
-#endif
-#ifdef HAVE_QM_XBASE
     case SourceKind::FoxProContainer:
         return xbase::openContainer(path, options);
     case SourceKind::FreeTableFolder:
         return xbase::openFolder(path, options);
     case SourceKind::SingleFreeTable:
         return xbase::openSingleTable(path, options);
-#endif
     default:
         break;
     }

@@ -1,0 +1,171 @@
+// The command-line companion's contract: output forms, exit codes, and the
+// values it exports compared with independent readers of the same files.
+#include "test_support.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+
+using qm::test::fixture;
+using qm::test::run;
+using qm::test::RunResult;
+
+namespace {
+
+RunResult cli(std::vector<std::string> args)
+{
+    args.insert(args.begin(), QM_CLI);
+    return run(args);
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+void expectOneErrorLine(const RunResult& r, const std::string& mentions)
+{
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_EQ(r.out, "");
+    auto errLines = lines(r.err);
+    ASSERT_EQ(errLines.size(), 1u) << r.err;
+    EXPECT_NE(errLines[0].find(mentions), std::string::npos) << errLines[0];
+}
+
+} // namespace
+
+TEST(CliUsage, WrongCommandLinesExitWithTwoAndTheUsage)
+{
+    auto none = cli({});
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_NE(none.err.find("usage:"), std::string::npos);
+    auto unknown = cli({"frobnicate", "x"});
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_NE(unknown.err.find("unknown command 'frobnicate'"), std::string::npos);
+    EXPECT_EQ(cli({"columns", "only-one-arg"}).exitCode, 2);
+    EXPECT_EQ(cli({"tables", "db", "--password"}).exitCode, 2);
+    EXPECT_EQ(cli({"--help"}).exitCode, 0);
+}
+
+TEST(CliErrors, OneLineNamingTheFileAndNonZeroExit)
+{
+    qm::test::TempDir dir;
+    std::string missing = (dir / "nowhere.mdb").string();
+    expectOneErrorLine(cli({"tables", missing}), missing);
+
+    std::string junk = (dir / "junk.mdb").string();
+    qm::test::writeFile(junk, std::string(5000, 'x'));
+    expectOneErrorLine(cli({"export", junk, "T"}), junk);
+
+    std::string notADb = (dir / "notes.txt").string();
+    qm::test::writeFile(notADb, "hello");
+    expectOneErrorLine(cli({"tables", notADb}), notADb);
+}
+
+TEST(CliAccess, TablesColumnsAndExportOfTheBasicTypes)
+{
+    QM_REQUIRE_SHARED();
+    std::string db = fixture("access/jackcess/V2007/testV2007.accdb").string();
+    auto tables = cli({"tables", db});
+    ASSERT_EQ(tables.exitCode, 0) << tables.err;
+    EXPECT_EQ(lines(tables.out), (std::vector<std::string>{"TABLE\tTable1", "TABLE\tTable2", "TABLE\tTable3", "TABLE\tTable4"}));
+
+    auto columns = cli({"columns", db, "table1"}); // names match ignoring case
+    ASSERT_EQ(columns.exitCode, 0) << columns.err;
+    EXPECT_EQ(lines(columns.out), (std::vector<std::string>{
+                                      "A\t202\t50\tText(50)", "B\t202\t100\tText(100)", "C\t17\t1\tByte",
+                                      "D\t2\t2\tInteger", "E\t3\t4\tLong Integer", "F\t5\t8\tDouble",
+                                      "G\t7\t8\tDate/Time", "H\t6\t8\tCurrency", "I\t11\t2\tYes/No"}));
+
+    auto rows = cli({"export", db, "Table1"});
+    ASSERT_EQ(rows.exitCode, 0) << rows.err;
+    EXPECT_EQ(lines(rows.out), (std::vector<std::string>{
+                                   R"(["a","b",0,0,0,0,"1981-12-12 00:00:00","0",false])",
+                                   R"(["abcdefg","hijklmnop",2,222,333333333,444.555,"1974-09-21 00:00:00","3.5",true])"}));
+
+    expectOneErrorLine(cli({"export", db, "NoSuchTable"}), "NoSuchTable");
+}
+
+TEST(CliAccess, PasswordProtectedDatabaseOpensOnlyWithItsPassword)
+{
+    QM_REQUIRE_SHARED();
+    std::string db = fixture("access/mdb-reader/password/data/V2000_with-password.mdb").string();
+    auto right = cli({"export", db, "Table1", "--password", "password"});
+    ASSERT_EQ(right.exitCode, 0) << right.err;
+    EXPECT_EQ(lines(right.out), (std::vector<std::string>{R"([1,"One"])", R"([2,"Two"])"}));
+    expectOneErrorLine(cli({"tables", db, "--password", "Password"}), "Not a valid password.");
+    expectOneErrorLine(cli({"tables", db}), "Not a valid password.");
+}
+
+TEST(CliAccess, SavedQuerySql)
+{
+    QM_REQUIRE_SHARED();
+    std::string db = fixture("access/jackcess/V2007/queryTestV2007.accdb").string();
+    auto tables = cli({"tables", db});
+    ASSERT_EQ(tables.exitCode, 0) << tables.err;
+    bool sawView = false;
+    for (const auto& line : lines(tables.out))
+        if (line.rfind("VIEW\t", 0) == 0) {
+            sawView = true;
+            auto sql = cli({"sql", db, line.substr(5)});
+            EXPECT_EQ(sql.exitCode, 0) << sql.err;
+            EXPECT_NE(sql.out.find("SELECT"), std::string::npos) << sql.out;
+        }
+    EXPECT_TRUE(sawView);
+}
+
+TEST(CliFoxPro, ContainerListsTablesAndViewsWithTheirSql)
+{
+    QM_REQUIRE_SHARED();
+    std::string db = fixture("xbase/vfpx-samples/Northwind/northwind.dbc").string();
+    auto tables = cli({"tables", db});
+    ASSERT_EQ(tables.exitCode, 0) << tables.err;
+    auto all = lines(tables.out);
+    EXPECT_NE(std::find(all.begin(), all.end(), "TABLE\tOrderDetails"), all.end()) << tables.out;
+    EXPECT_NE(std::find(all.begin(), all.end(), "VIEW\tcurrent_product_list"), all.end()) << tables.out;
+    auto sql = cli({"sql", db, "Current_Product_List"});
+    ASSERT_EQ(sql.exitCode, 0) << sql.err;
+    EXPECT_EQ(sql.out, "SELECT Product_List.ProductID, Product_List.ProductName  FROM Products AS Product_List  WHERE "
+                       "(((Product_List.Discontinued)=.F.))  ORDER BY Product_List.ProductName \n");
+    auto rows = cli({"export", db, "OrderDetails"});
+    ASSERT_EQ(rows.exitCode, 0) << rows.err;
+    EXPECT_EQ(lines(rows.out).size(), 2155u);
+}
+
+// Every value the companion exports from these tables matches dbfread's
+// reading of the same file, under the export contract's value rules.
+TEST(CliFoxPro, ExportMatchesDbfread)
+{
+    QM_REQUIRE_SHARED();
+    QM_REQUIRE_PROGRAM(qm::test::kDebianPython);
+    struct Case {
+        const char* table;
+        const char* encoding;
+    } cases[] = {
+        {"xbase/dbfdatareader/foxpro_currency_01.dbf", nullptr},
+        {"xbase/infused-dbf/dbase_30.dbf", nullptr},
+        {"xbase/infused-dbf/dbase_83.dbf", nullptr},
+        {"xbase/infused-dbf/dbase_f5.dbf", nullptr},
+        {"xbase/infused-dbf/cp1251.dbf", nullptr},
+        {"xbase/vfpx-samples/Northwind/orders.dbf", nullptr},
+    };
+    qm::test::TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.table);
+        std::string path = fixture(c.table).string();
+        auto exported = cli({"export", path, std::filesystem::path(path).stem().string()});
+        ASSERT_EQ(exported.exitCode, 0) << exported.err;
+        auto out = dir / "export.jsonl";
+        qm::test::writeFile(out, exported.out);
+        std::vector<std::string> args = {qm::test::kDebianPython, std::string(QM_CLI_TEST_DIR) + "/dbfread_compare.py", path,
+                                         out.string()};
+        if (c.encoding)
+            args.push_back(c.encoding);
+        auto compared = run(args);
+        EXPECT_EQ(compared.exitCode, 0) << compared.out << compared.err;
+    }
+}
