@@ -283,7 +283,7 @@ const CdxTag* CdxFile::findTag(std::string_view name) const {
 
 void CdxFile::forEachKey(const CdxTag& tag, char pad,
                          const std::function<void(std::string_view, std::uint32_t)>& visit) const {
-    Walker w{bytes_, tag, pad, name_ + ", tag " + tag.name, {}, {}, visit};
+    Walker w{bytes_, tag, pad, name_ + ", tag " + tag.name, {}, {}, visit, {}, 0, false};
     std::string lastKey;
     std::uint32_t lastRec = 0;
     w.walk(tag.rootOffset, 0, lastKey, lastRec);

@@ -173,8 +173,11 @@ TEST(DbcWrite, DroppingATableRemovesItsRelations) {
     // Categories is the parent of one relation (Products -> Categories).
     c->dropTable("Categories", /*deleteFiles=*/false);
     EXPECT_EQ(liveRelations(), relations - 1);
-    for (const auto& o : c->objects())
-        if (!o.deleted) EXPECT_NE(o.parentId, 6) << o.name;
+    for (const auto& o : c->objects()) {
+        if (!o.deleted) {
+            EXPECT_NE(o.parentId, 6) << o.name;
+        }
+    }
     const auto problems = indexProblems(dbc);
     EXPECT_TRUE(problems.empty()) << firstProblem(problems);
 }
