@@ -1,0 +1,169 @@
+// Dropping and renaming tables, storing and dropping saved queries.
+#include "jetw_checks.h"
+
+#include <algorithm>
+
+using namespace qm;
+using namespace qm::jetw::test;
+using CT = storage::ColumnType;
+namespace fs = std::filesystem;
+
+namespace {
+
+void makeShop(storage::Database& db) {
+    storage::TableSpec customers{"Customers",
+                                 {col("ID", CT::Long, 0, true), col("Name", CT::VarChar, 60), col("City", CT::VarChar, 40),
+                                  col("Notes", CT::Memo)},
+                                 {{"PrimaryKey", {"ID"}, true, false}, {"City", {"City"}, false, false}}};
+    storage::TableSpec orders{"Orders",
+                              {col("OrderID", CT::Long, 0, true), col("CustomerID", CT::Long), col("Total", CT::Currency)},
+                              {{"PrimaryKey", {"OrderID"}, true, false}}};
+    db.createTable(customers);
+    db.createTable(orders);
+    db.beginBatch();
+    for (int i = 1; i <= 400; ++i) {
+        db.append("Customers", std::vector<Value>{Value(), Value::string("Customer " + std::to_string(i)),
+                                                  Value::string(i % 2 ? "Köln" : "Lyon"),
+                                                  Value::string(std::string(i % 40 == 0 ? 7000 : 20, 'n'))});
+        db.append("Orders", std::vector<Value>{Value(), Value::longInt(i), Value::currency(i * 10000)});
+    }
+    db.endBatch();
+}
+
+std::size_t aceRowsOf(const fs::path& p, const std::string& id) {
+    std::size_t n = 0;
+    for (const auto& r : mdbExport(p, "MSysACEs")) n += r[0] == id;
+    return n;
+}
+
+std::string idOf(const fs::path& p, const std::string& name) {
+    for (const auto& r : mdbExport(p, "MSysObjects"))
+        if (r[2] == name) return r[0];
+    return {};
+}
+
+} // namespace
+
+TEST(DropTable, RemovesCatalogAndPermissionRowsAndLeavesTheOtherTablesIntact) {
+    QM_REQUIRE_PROGRAM("mdb-export");
+    qm::test::TempDir dir;
+    const fs::path p = newDatabase(dir, "shop.mdb");
+    makeShop(*openWritable(p));
+    const std::string id = idOf(p, "Customers");
+    ASSERT_FALSE(id.empty());
+    EXPECT_EQ(aceRowsOf(p, id), 3u); // one per inheritable grant of the Tables container
+    const Rows ordersBefore = mdbExport(p, "Orders");
+    const auto sizeBefore = fs::file_size(p);
+    openWritable(p)->dropTable("customers"); // names match ignoring case
+    EXPECT_EQ(mdbTables(p), std::vector<std::string>{"Orders"});
+    EXPECT_EQ(idOf(p, "Customers"), "");
+    EXPECT_EQ(aceRowsOf(p, id), 0u);
+    EXPECT_EQ(mdbExport(p, "Orders"), ordersBefore);
+    EXPECT_EQ(fs::file_size(p), sizeBefore); // pages are marked free, the file does not shrink
+    // The name is free again, and a table made under it starts empty.
+    auto db = openWritable(p);
+    db->createTable({"Customers", {col("X", CT::Long)}, {}});
+    db->append("Customers", std::vector<Value>{Value::longInt(5)});
+    db.reset();
+    EXPECT_EQ(readerRows(p, "Customers"), (Rows{{"5"}}));
+}
+
+TEST(DropTable, RefusesSystemTablesAndUnknownNames) {
+    qm::test::TempDir dir;
+    const fs::path p = newDatabase(dir, "sys.accdb");
+    auto db = openWritable(p);
+    for (const char* name : {"MSysObjects", "MSysACEs", "Nonexistent"}) {
+        try {
+            db->dropTable(name);
+            ADD_FAILURE() << name;
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
+        }
+    }
+}
+
+TEST(RenameTable, KeepsItsRowsAndIndexesUnderTheNewName) {
+    QM_REQUIRE_PROGRAM("mdb-export");
+    qm::test::TempDir dir;
+    const fs::path p = newDatabase(dir, "rename.accdb");
+    makeShop(*openWritable(p));
+    const Rows before = mdbExport(p, "Customers");
+    auto db = openWritable(p);
+    db->renameObject("Customers", "Clients");
+    db->renameObject("Clients", "CLIENTS"); // only the letter case changes
+    try {
+        db->renameObject("CLIENTS", "orders");
+        ADD_FAILURE() << "renamed onto an existing table";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("already exists"), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(db->renameObject("CLIENTS", "Bad.Name"), Error);
+    // The renamed table still takes rows, and its unique key still holds.
+    db->append("CLIENTS", std::vector<Value>{Value(), Value::string("new one")});
+    EXPECT_THROW(db->append("CLIENTS", std::vector<Value>{Value::longInt(1), Value::string("dup")}), Error);
+    db.reset();
+    const auto tables = mdbTables(p);
+    EXPECT_NE(std::find(tables.begin(), tables.end(), "CLIENTS"), tables.end());
+    EXPECT_EQ(std::find(tables.begin(), tables.end(), "Customers"), tables.end());
+    Rows after = mdbExport(p, "CLIENTS");
+    ASSERT_EQ(after.size(), before.size() + 1);
+    after.pop_back();
+    EXPECT_EQ(after, before);
+}
+
+TEST(SavedQueries, StoredSqlComesBackFromOurReaderAndMdbtools) {
+    QM_REQUIRE_PROGRAM("mdb-queries");
+    qm::test::TempDir dir;
+    const fs::path p = newDatabase(dir, "queries.mdb");
+    auto db = openWritable(p);
+    makeShop(*db);
+    struct Q {
+        const char* name;
+        const char* sql;
+        const char* expected; // what our reader rebuilds
+    };
+    const Q queries[] = {
+        {"Cologne", "SELECT Customers.Name, Customers.City FROM Customers WHERE Customers.City='Köln' ORDER BY Customers.Name DESC;",
+         "SELECT Customers.Name, Customers.City\r\nFROM Customers\r\nWHERE Customers.City='Köln'\r\nORDER BY Customers.Name DESC;\r\n"},
+        {"Big Orders", "SELECT DISTINCT TOP 10 c.Name AS Who, o.Total FROM Customers AS c INNER JOIN Orders AS o ON c.ID = o.CustomerID WHERE o.Total > 100",
+         "SELECT DISTINCT TOP 10 c.Name AS Who, o.Total\r\nFROM Customers AS c INNER JOIN Orders AS o ON c.ID = o.CustomerID\r\nWHERE o.Total > 100;\r\n"},
+        {"Totals", "SELECT CustomerID, Sum(Total) AS Spent FROM Orders GROUP BY CustomerID HAVING Sum(Total) > 5",
+         "SELECT CustomerID, Sum(Total) AS Spent\r\nFROM Orders\r\nGROUP BY CustomerID\r\nHAVING Sum(Total) > 5;\r\n"},
+        {"Everything", "SELECT * FROM [Orders]", "SELECT *\r\nFROM Orders;\r\n"},
+    };
+    for (const Q& q : queries) db->createView(q.name, q.sql);
+    for (const Q& q : queries) EXPECT_EQ(db->querySql(q.name), q.expected) << q.name;
+    // Names are shared with tables; a query cannot take a table's name.
+    EXPECT_THROW(db->createView("Orders", "SELECT * FROM Customers"), Error);
+    EXPECT_THROW(db->createView("Cologne", "SELECT * FROM Customers"), Error);
+    // Only select queries are stored.
+    EXPECT_THROW(db->createView("Wipe", "DELETE FROM Orders"), Error);
+    db->renameObject("Totals", "Spending");
+    EXPECT_EQ(db->querySql("Spending"), queries[2].expected);
+    db.reset();
+    const std::string list = qm::test::run({"mdb-queries", "-1", p.string()}).out;
+    for (const char* n : {"Cologne", "Big Orders", "Spending", "Everything"}) EXPECT_NE(list.find(n), std::string::npos) << list;
+    const std::string sql = qm::test::run({"mdb-queries", p.string(), "Cologne"}).out;
+    EXPECT_NE(sql.find("Customers.City='Köln'"), std::string::npos) << sql;
+}
+
+TEST(SavedQueries, DropRemovesEveryRowOfTheQuery) {
+    QM_REQUIRE_PROGRAM("mdb-export");
+    qm::test::TempDir dir;
+    const fs::path p = newDatabase(dir, "dropq.accdb");
+    auto db = openWritable(p);
+    makeShop(*db);
+    db->createView("A", "SELECT Name FROM Customers ORDER BY Name");
+    db->createView("B", "SELECT OrderID FROM Orders");
+    const std::size_t rowsWithTwo = mdbExport(p, "MSysQueries").size();
+    db->dropView("A");
+    EXPECT_THROW(db->dropView("A"), Error);
+    EXPECT_THROW(db->dropView("Orders"), Error); // a table, not a query
+    db.reset();
+    const Rows rows = mdbExport(p, "MSysQueries");
+    EXPECT_LT(rows.size(), rowsWithTwo);
+    EXPECT_EQ(idOf(p, "A"), "");
+    const std::string b = idOf(p, "B");
+    for (const auto& r : rows) EXPECT_EQ(r[0], b);
+    EXPECT_EQ(aceRowsOf(p, b), 3u);
+}

@@ -1,0 +1,397 @@
+// Index keys (against byte strings taken from Access-made files) and index
+// trees after many inserts and deletes, checked page by page.
+#include "jet/index_keys.h"
+#include "jet/write_model.h"
+#include "jet/write_pages.h"
+#include "jetw_checks.h"
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <set>
+
+using namespace qm;
+using namespace qm::jetw::test;
+using CT = storage::ColumnType;
+namespace fs = std::filesystem;
+
+namespace {
+
+jet::WColumn column(std::uint8_t type, std::uint8_t sortVersion = 0, std::uint8_t scale = 0) {
+    jet::WColumn c;
+    c.name = "c";
+    c.raw[0] = type;
+    if (type == jet::kNumeric) {
+        c.raw[11] = 28;
+        c.raw[12] = scale;
+    } else {
+        jet::put16(&c.raw[11], 1033);
+        c.raw[14] = sortVersion;
+    }
+    return c;
+}
+
+std::string key(std::uint8_t type, const Value& v, bool asc = true, std::uint8_t sortVersion = 0) {
+    std::string out;
+    jet::appendKeySegment(column(type, sortVersion), asc, v, false, out);
+    return hex(out);
+}
+
+} // namespace
+
+TEST(IndexKeys, NumbersAsAccessEncodesThem) {
+    EXPECT_EQ(key(jet::kLong, Value::longInt(1)), "7F80000001");
+    EXPECT_EQ(key(jet::kLong, Value::longInt(-1)), "7F7FFFFFFF");
+    EXPECT_EQ(key(jet::kLong, Value::longInt(1), false), "807FFFFFFE");
+    EXPECT_EQ(key(jet::kInteger, Value::integer(258)), "7F8102");
+    EXPECT_EQ(key(jet::kByte, Value::byte(5)), "7F05");
+    EXPECT_EQ(key(jet::kByte, Value::byte(5), false), "80FA");
+    EXPECT_EQ(key(jet::kCurrency, Value::currency(15000)), "7F8000000000003A98");
+    EXPECT_EQ(key(jet::kDouble, Value::dbl(1.5)), "7FBFF8000000000000");
+    EXPECT_EQ(key(jet::kDouble, Value::dbl(-1.5)), "7F4007FFFFFFFFFFFF");
+    EXPECT_EQ(key(jet::kDouble, Value::dbl(1.5), false), "804007FFFFFFFFFFFF");
+    EXPECT_EQ(key(jet::kDouble, Value::dbl(-1.5), false), "80BFF8000000000000");
+    EXPECT_EQ(key(jet::kSingle, Value::single(0.0f)), "7F80000000");
+    EXPECT_EQ(key(jet::kBoolean, Value::boolean(true)), "7F00");
+    EXPECT_EQ(key(jet::kBoolean, Value::boolean(false)), "7FFF");
+    EXPECT_EQ(key(jet::kBoolean, Value::boolean(true), false), "80FF");
+    EXPECT_EQ(key(jet::kLong, Value::null()), "00");
+    EXPECT_EQ(key(jet::kLong, Value::null(), false), "FF");
+    // Object ids of queries (negative) sort before tables.
+    EXPECT_LT(key(jet::kLong, Value::longInt(std::int32_t(0x80000000u))), key(jet::kLong, Value::longInt(2)));
+}
+
+TEST(IndexKeys, BinaryGuidAndDecimal) {
+    EXPECT_EQ(key(jet::kBinary, Value::binary("\xAA\xBB\xCC")), "7FAABBCC000000000003");
+    EXPECT_EQ(key(jet::kBinary, Value::binary("\xAA\xBB\xCC"), false), "80554433FFFFFFFFFFFC");
+    EXPECT_EQ(key(jet::kBinary, Value::binary(std::string("\x00\x00\x00\x01", 4))), "7F000000010000000004");
+    EXPECT_EQ(key(jet::kGuid, Value::guid(*Guid::parse("{01234567-89AB-CDEF-0011-223344556677}"))),
+              "7F0123456789ABCDEF09001122334455667708");
+    std::string out;
+    jet::appendKeySegment(column(jet::kNumeric, 0, 1), true, Value::decimal(*Decimal::parse("1.5")), false, out);
+    EXPECT_EQ(hex(out), "7FFF" + std::string(30, '0') + "0F");
+}
+
+TEST(IndexKeys, TextInGeneralLegacyOrder) {
+    auto t = [](const std::string& s, bool asc = true) { return key(jet::kText, Value::string(s), asc); };
+    EXPECT_EQ(t("abc"), "7F4A4C4D0100");
+    EXPECT_EQ(t("ABC  "), t("abc")); // case and trailing spaces are ignored
+    EXPECT_EQ(t("é"), "7F51010E00");
+    EXPECT_EQ(t("Aé"), "7F4A5101020E00");
+    EXPECT_EQ(t("Ünï"), "7F6F62590113021300");
+    EXPECT_EQ(t("a-b"), "7F4A4C01010101800B068200");
+    EXPECT_EQ(t(std::string("a\x01") + "b"), "7F4A4C01010101800B060300");
+    EXPECT_EQ(t(""), "7F0100");
+    EXPECT_EQ(t("abc", false), "80B5B3B2FEFF00");
+    EXPECT_EQ(t("ぁあ"), "7F7F027F02010101A0FF0280FF8000");
+    EXPECT_EQ(t("😀"), "7FB03FB6FC013F3F00");
+    // The catalog entry of MSysObjects itself, as Access wrote it in a Jet 4 file.
+    std::string k;
+    jet::appendKeySegment(column(jet::kLong), true, Value::longInt(0x0F000001), false, k);
+    jet::appendKeySegment(column(jet::kText), true, Value::string("MSysObjects"), false, k);
+    EXPECT_EQ(hex(k), "7F8F0000017F606B766B644C5B514D6D6B0100");
+}
+
+TEST(IndexKeys, TextInTheGeneralOrderOfAccess2010) {
+    auto t = [](const std::string& s) { return key(jet::kText, Value::string(s), true, 1); };
+    EXPECT_EQ(t("abc"), "7F0E020E090E0A0100");
+    EXPECT_EQ(t("é"), "7F0E21010E00");
+    EXPECT_EQ(t("a-b"), "7F0E020E0901010101800B068200");
+    EXPECT_EQ(t("MSysObjects"), "7F0E510E910EA70E910E7C0E090E350E210E0A0E990E910100");
+}
+
+// ---- trees ----
+
+namespace {
+
+struct Entry {
+    std::string key;
+    std::uint32_t page;
+    std::uint8_t row;
+    bool operator<(const Entry& o) const {
+        if (key != o.key) return key < o.key;
+        if (page != o.page) return page < o.page;
+        return row < o.row;
+    }
+    bool operator==(const Entry& o) const { return key == o.key && page == o.page && row == o.row; }
+};
+
+// Reads an index from the file bytes alone and checks the rules every
+// Access index page keeps; returns the leaf entries in chain order.
+class TreeCheck {
+public:
+    TreeCheck(const std::string& file, std::uint32_t owner) : bytes_(qm::test::readFile(file)), owner_(owner) {}
+
+    std::vector<Entry> walk(std::uint32_t root) {
+        pages_.clear();
+        const Entry last = node(root, 0, nullptr);
+        (void)last;
+        // The leaf chain, from the leftmost leaf.
+        std::uint32_t at = root;
+        while (type(at) == 3) {
+            const auto es = entries(at);
+            at = es.empty() ? u32(at, 0x14) : child(es.front());
+        }
+        std::vector<Entry> chain;
+        std::uint32_t prev = 0;
+        std::set<std::uint32_t> seen;
+        for (; at != 0; at = u32(at, 0x10)) {
+            EXPECT_TRUE(seen.insert(at).second) << "leaf chain loops at " << at;
+            if (!seen.count(at) && seen.size() > 100000) break;
+            EXPECT_EQ(type(at), 4);
+            EXPECT_EQ(u32(at, 0x0C), prev) << "prev link of leaf " << at;
+            for (const auto& e : entries(at)) chain.push_back(leafEntry(e));
+            prev = at;
+        }
+        for (std::size_t i = 1; i < chain.size(); ++i) EXPECT_TRUE(chain[i - 1] < chain[i]) << "order at " << i;
+        return chain;
+    }
+    const std::set<std::uint32_t>& pages() const { return pages_; }
+
+private:
+    const std::uint8_t* page(std::uint32_t n) const {
+        return reinterpret_cast<const std::uint8_t*>(bytes_.data()) + std::size_t(n) * 4096;
+    }
+    std::uint32_t u32(std::uint32_t n, std::size_t off) const {
+        const auto* p = page(n) + off;
+        return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+    }
+    int type(std::uint32_t n) const { return page(n)[0]; }
+    std::vector<std::string> entries(std::uint32_t n) const {
+        const auto* p = page(n);
+        std::vector<std::string> out;
+        std::size_t start = 0;
+        for (std::size_t bit = 1; bit <= 3616; ++bit)
+            if (p[0x1B + bit / 8] & (1u << (bit % 8))) {
+                out.emplace_back(reinterpret_cast<const char*>(p + 0x1E0 + start), bit - start);
+                start = bit;
+            }
+        const std::size_t free = std::size_t(p[2]) | std::size_t(p[3]) << 8;
+        EXPECT_EQ(free, 4096 - 0x1E0 - start) << "free space of index page " << n;
+        return out;
+    }
+    static std::uint32_t child(const std::string& e) {
+        const auto* b = reinterpret_cast<const std::uint8_t*>(e.data() + e.size() - 4);
+        return std::uint32_t(b[0]) << 24 | std::uint32_t(b[1]) << 16 | std::uint32_t(b[2]) << 8 | b[3];
+    }
+    static Entry leafEntry(const std::string& e) {
+        const auto* b = reinterpret_cast<const std::uint8_t*>(e.data() + e.size() - 4);
+        return {e.substr(0, e.size() - 4), std::uint32_t(b[0]) << 16 | std::uint32_t(b[1]) << 8 | b[2], b[3]};
+    }
+    // Checks the subtree at n and returns its last entry.
+    Entry node(std::uint32_t n, int depth, const Entry* bound) {
+        EXPECT_LT(depth, 8);
+        EXPECT_TRUE(pages_.insert(n).second) << "page " << n << " is in the tree twice";
+        EXPECT_EQ(u32(n, 4), owner_) << "owner of index page " << n;
+        const auto es = entries(n);
+        if (type(n) == 4) {
+            EXPECT_EQ(page(n)[0x1A], 0);
+            if (es.empty()) return {};
+            return leafEntry(es.back());
+        }
+        EXPECT_EQ(type(n), 3);
+        EXPECT_EQ(page(n)[0x1A], 1) << "node flag of intermediate page " << n;
+        const std::uint32_t tail = u32(n, 0x14);
+        const std::size_t children = es.size() + (tail ? 1 : 0);
+        EXPECT_GE(children, 1u);
+        if (children >= 2) EXPECT_NE(tail, 0u) << "intermediate page " << n << " without a tail";
+        Entry last{};
+        for (const auto& e : es) {
+            const Entry stored = leafEntry(e.substr(0, e.size() - 4));
+            const Entry below = node(child(e), depth + 1, bound);
+            EXPECT_TRUE(stored == below) << "entry for child " << child(e) << " is not the child's last entry";
+            last = below;
+        }
+        if (tail) last = node(tail, depth + 1, bound);
+        return last;
+    }
+
+    std::string bytes_;
+    std::uint32_t owner_;
+    std::set<std::uint32_t> pages_;
+};
+
+// The rows of a table with their keys for each physical index, computed
+// from values our reader returns and row ids (page, row).
+struct IndexState {
+    jet::TableDefinition def;
+};
+
+void checkIndexes(const fs::path& p, const std::string& table, std::size_t expectRows) {
+    jet::TableDefinition def;
+    {
+        jet::PageStore store(p.string(), "");
+        std::uint32_t tdef = 0;
+        storage::OpenOptions ro;
+        ro.readOnly = true;
+        for (const auto& r : mdbExport(p, "MSysObjects"))
+            if (r[2] == table) tdef = std::uint32_t(std::stoul(r[0]));
+        ASSERT_NE(tdef, 0u);
+        def = jet::readDefinition(store, tdef, table);
+    }
+    // Expected entries from the rows.
+    storage::OpenOptions ro;
+    ro.readOnly = true;
+    auto db = qm::jet::openDatabase(p.string(), ro);
+    std::vector<std::multiset<Entry>> expected(def.realIndexes.size());
+    const auto cols = def.byNumber();
+    auto cursor = db->scan(table);
+    std::size_t rows = 0;
+    while (cursor->next()) {
+        ++rows;
+        for (std::size_t i = 0; i < def.realIndexes.size(); ++i) {
+            std::string k;
+            for (const auto& ic : def.realIndexes[i].columns) {
+                std::size_t pos = 0;
+                while (cols[pos]->number() != ic.number) ++pos;
+                jet::appendKeySegment(*cols[pos], ic.ascending, cursor->value(pos), true, k);
+            }
+            expected[i].insert({k, std::uint32_t(cursor->rowId() >> 8), std::uint8_t(cursor->rowId() & 0xFF)});
+        }
+    }
+    EXPECT_EQ(rows, expectRows);
+    const std::string bytes = qm::test::readFile(p);
+    for (std::size_t i = 0; i < def.realIndexes.size(); ++i) {
+        SCOPED_TRACE("index " + std::to_string(i));
+        TreeCheck check(p.string(), def.page);
+        const auto chain = check.walk(def.realIndexes[i].rootPage);
+        EXPECT_EQ(std::multiset<Entry>(chain.begin(), chain.end()), expected[i]);
+        EXPECT_EQ(jet::u32(def.realIndexes[i].stats.data()), expectRows) << "entry count statistic";
+        // The index's usage map lists exactly the pages of the tree.
+        jet::PageStore store(p.string(), "");
+        const auto listed = jet::mapPages(store, def.realIndexes[i].usageMap, table);
+        EXPECT_EQ(std::set<std::uint32_t>(listed.begin(), listed.end()), check.pages());
+    }
+}
+
+} // namespace
+
+class IndexTrees : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(IndexTrees, StayValidThroughInsertsDeletesAndUpdatesInRandomOrder) {
+    QM_REQUIRE_PROGRAM("mdb-export");
+    qm::test::TempDir dir;
+    const fs::path p = newDatabase(dir, GetParam());
+    std::mt19937 rng(12345);
+    std::vector<int> ids(6000);
+    for (std::size_t i = 0; i < ids.size(); ++i) ids[i] = int(i) * 3;
+    std::shuffle(ids.begin(), ids.end(), rng);
+    std::map<int, std::uint64_t> rowOf;
+    {
+        auto db = openWritable(p);
+        storage::TableSpec t{"Parts", {col("Code", CT::Long), col("Name", CT::VarChar, 120), col("Price", CT::Currency)}, {}};
+        t.indexes = {{"PrimaryKey", {"Code"}, true, false}, {"ByName", {"Name"}, false, false},
+                     {"ByPrice", {"Price", "Name"}, false, false}};
+        db->createTable(t);
+        db->beginBatch();
+        for (int id : ids)
+            db->append("Parts", std::vector<Value>{Value::longInt(id),
+                                                   Value::string(std::string(std::size_t(id % 40), 'n') + "part " +
+                                                                 std::to_string(id % 500)),
+                                                   Value::currency(id % 97)});
+        db->endBatch();
+        auto c = db->scan("Parts");
+        while (c->next()) rowOf[int(c->value(0).rawInt())] = c->rowId();
+        // Delete two thirds in random order, then change some of the rest.
+        db->beginBatch();
+        std::shuffle(ids.begin(), ids.end(), rng);
+        for (std::size_t i = 0; i < 4000; ++i) db->remove("Parts", rowOf[ids[i]]);
+        for (std::size_t i = 4000; i < 4500; ++i)
+            db->update("Parts", rowOf[ids[i]],
+                       std::vector<Value>{Value(), Value::string("renamed " + std::to_string(ids[i]) +
+                                                                 std::string(60, 'z'))});
+        db->endBatch();
+    }
+    checkIndexes(p, "Parts", 2000);
+    EXPECT_EQ(mdbExport(p, "Parts").size(), 2000u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, IndexTrees, ::testing::Values("tree.mdb", "tree.accdb"));
+
+TEST(IndexTrees, DeletingEveryRowLeavesAnEmptyRootAndFreesThePages) {
+    qm::test::TempDir dir;
+    const fs::path p = newDatabase(dir, "empty.mdb");
+    {
+        auto db = openWritable(p);
+        db->createTable({"T", {col("K", CT::Long)}, {{"PrimaryKey", {"K"}, true, false}}});
+        db->beginBatch();
+        for (int i = 0; i < 3000; ++i) db->append("T", std::vector<Value>{Value::longInt(i)});
+        db->endBatch();
+        std::vector<std::uint64_t> rows;
+        auto c = db->scan("T");
+        while (c->next()) rows.push_back(c->rowId());
+        db->beginBatch();
+        for (auto r : rows) db->remove("T", r);
+        db->endBatch();
+    }
+    checkIndexes(p, "T", 0);
+}
+
+TEST(Uniqueness, DuplicatesAreRefusedAndLeaveNothingBehind) {
+    QM_REQUIRE_PROGRAM("mdb-export");
+    qm::test::TempDir dir;
+    const fs::path p = newDatabase(dir, "unique.accdb");
+    auto db = openWritable(p);
+    storage::TableSpec t{"People", {col("ID", CT::Long, 0, true), col("Email", CT::VarChar, 80), col("Notes", CT::Memo)}, {}};
+    t.indexes = {{"PrimaryKey", {"ID"}, true, false}, {"Email", {"Email"}, false, true}};
+    db->createTable(t);
+    db->append("People", std::vector<Value>{Value(), Value::string("ann@example.com"), Value::string("first")});
+    const auto sizeBefore = fs::file_size(p);
+    // Same address in other letter case and with trailing spaces: a duplicate for Access too.
+    for (const char* email : {"ann@example.com", "ANN@Example.com", "ann@example.com   "}) {
+        try {
+            db->append("People", std::vector<Value>{Value(), Value::string(email), Value::string(std::string(9000, 'x'))});
+            ADD_FAILURE() << "duplicate accepted: " << email;
+        } catch (const Error& e) {
+            const std::string m = e.what();
+            EXPECT_NE(m.find("would create duplicate values in the index, primary key, or relationship"), std::string::npos) << m;
+            EXPECT_NE(m.find("People"), std::string::npos) << m;
+            EXPECT_NE(m.find("Email"), std::string::npos) << m;
+        }
+    }
+    // A primary key given twice.
+    EXPECT_THROW(db->append("People", std::vector<Value>{Value::longInt(1), Value::string("bob@example.com")}), Error);
+    // A primary key cannot be Null.
+    try {
+        db->append("People", std::vector<Value>{Value::null(), Value::string("carl@example.com")});
+        // Null is not "not given": the AutoNumber is not assigned for an explicit Null.
+        ADD_FAILURE() << "Null primary key accepted";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("Index or primary key cannot contain a Null value"), std::string::npos)
+            << e.what();
+    }
+    // Several Nulls are fine in a unique index that is not the key.
+    db->append("People", std::vector<Value>{Value(), Value::null()});
+    db->append("People", std::vector<Value>{Value(), Value::null()});
+    EXPECT_EQ(db->rowCount("People"), 3u);
+    EXPECT_EQ(fs::file_size(p), sizeBefore); // the refused memos wrote no pages
+    db.reset();
+    const Rows rows = mdbExport(p, "People");
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0][1], "ann@example.com");
+    EXPECT_EQ(rows[1][0], "2"); // refused rows did not use up AutoNumbers
+    checkIndexes(p, "People", 3);
+}
+
+TEST(Uniqueness, AnUpdateMayNotCreateADuplicateEither) {
+    qm::test::TempDir dir;
+    const fs::path p = newDatabase(dir, "update.mdb");
+    auto db = openWritable(p);
+    db->createTable({"Codes", {col("Code", CT::VarChar, 10), col("N", CT::Long)}, {{"PrimaryKey", {"Code"}, true, false}}});
+    db->append("Codes", std::vector<Value>{Value::string("A"), Value::longInt(1)});
+    db->append("Codes", std::vector<Value>{Value::string("B"), Value::longInt(2)});
+    std::uint64_t second = 0;
+    auto c = db->scan("Codes");
+    while (c->next())
+        if (c->value(0).rawString() == "B") second = c->rowId();
+    c.reset();
+    EXPECT_THROW(db->update("Codes", second, std::vector<Value>{Value::string("a")}), Error);
+    db->update("Codes", second, std::vector<Value>{Value::string("B"), Value::longInt(20)}); // its own key is fine
+    db->update("Codes", second, std::vector<Value>{Value::string("C")});
+    db.reset();
+    const Rows rows = readerRows(p, "Codes");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1][0], "C");
+    EXPECT_EQ(rows[1][1], "20");
+    checkIndexes(p, "Codes", 2);
+}

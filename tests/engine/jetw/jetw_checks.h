@@ -1,0 +1,40 @@
+// Helpers of the writer's tests: reading files back with mdbtools and with
+// our own reader, and building tables quickly.
+#pragma once
+
+#include "storage/open.h"
+#include "storage/storage.h"
+#include "test_support.h"
+#include "value/value.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qm::jetw::test {
+
+using Rows = std::vector<std::vector<std::string>>;
+
+// mdb-export of a table: one vector of cell texts per row (header dropped).
+// Binary cells in hex, dates as "YYYY-MM-DD HH:MM:SS", NULL as "".
+Rows mdbExport(const std::filesystem::path& db, const std::string& table);
+// Names mdb-tables lists (user tables only unless `system`).
+std::vector<std::string> mdbTables(const std::filesystem::path& db, bool system = false);
+
+// Every row through our reader, each value as text (Null -> "<null>").
+Rows readerRows(storage::Database& db, const std::string& table);
+Rows readerRows(const std::filesystem::path& db, const std::string& table);
+
+// A fresh database of the given kind in `dir`.
+std::filesystem::path newDatabase(const qm::test::TempDir& dir, const std::string& name);
+
+// Our database opened for writing.
+std::unique_ptr<storage::Database> openWritable(const std::filesystem::path& db, const std::string& password = {});
+
+// A column spec, briefly.
+storage::ColumnSpec col(const std::string& name, storage::ColumnType type, int size = 0, bool autoNumber = false);
+
+std::string hex(const std::string& bytes);
+
+} // namespace qm::jetw::test
