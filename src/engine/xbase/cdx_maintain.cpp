@@ -290,6 +290,35 @@ void StructuralIndex::beforeCommit(DbfTable& table) {
     writeIndexFile(table, path, buildCdx(builds));
 }
 
+CdxTag StructuralIndex::defineTag(const DbfTable& table, std::string_view name, std::string_view expression,
+                                  std::uint8_t options, std::span<const std::string> longFieldNames) {
+    KeyExpression e = [&] {
+        try {
+            return KeyExpression::compile(expression, table.fields(), table.nullFlagsField(), table.codePage(),
+                                          longFieldNames);
+        } catch (const Error& err) {
+            throw Error(table.path() + ", new tag " + std::string(name) + ": " + err.what());
+        }
+    }();
+    if (e.type() == KeyType::DateTime)
+        throw Error(table.path() + ", new tag " + std::string(name) +
+                    ": keys on datetime values are not computed by this program (index TTOC(t,1) instead)");
+    CdxTag t;
+    t.name = std::string(name);
+    t.keyExpression = std::string(expression);
+    t.options = static_cast<std::uint8_t>(options & (cdx_option::kUnique | cdx_option::kCandidate));
+    int length = e.keyLength();
+    if (e.nullPrefixed()) {
+        t.options |= cdx_option::kNullPrefix;
+        ++length;
+    }
+    if (length < 1 || length > 240)
+        throw Error(table.path() + ", new tag " + std::string(name) + ": keys of " + std::to_string(length) +
+                    " bytes are outside the 1 to 240 an index allows");
+    t.keyLength = static_cast<std::uint16_t>(length);
+    return t;
+}
+
 void StructuralIndex::rebuild(DbfTable& table, const std::string& indexPath, std::span<const CdxTag> definitions,
                               std::span<const std::string> longFieldNames) {
     std::vector<TagKeys> tags;

@@ -84,6 +84,13 @@ public:
     void recordChanged(DbfTable& table, std::uint32_t recno) override;
     void beforeCommit(DbfTable& table) override;
 
+    // The definition of a new tag as FoxPro makes it for `expression` on
+    // the table: key length from the expression, the null-marker option
+    // when it reads a nullable field.  `options` adds unique/candidate bits.
+    // Throws Error naming the tag when the expression cannot be computed.
+    static CdxTag defineTag(const DbfTable& table, std::string_view name, std::string_view expression,
+                            std::uint8_t options = 0, std::span<const std::string> longFieldNames = {});
+
     // Lays out a fresh index for the table with the given tags' definitions
     // and writes it through the table's running transaction (or directly
     // when none runs).

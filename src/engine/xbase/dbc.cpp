@@ -496,6 +496,23 @@ void Container::addTable(const NewDbcTable& t) {
                         "' is not among its indexes");
     }
     const std::string pathProp = pathPropertyFor(t.dbfPath);
+    // FoxPro refuses a member whose columns or backlink do not match the
+    // container ("duplicate or missing fields"); so does this program.
+    const std::string file = fs::path(t.dbfPath).is_absolute()
+                                 ? t.dbfPath
+                                 : (fs::path(impl_->path).parent_path() / t.dbfPath).string();
+    if (!fileExists(file))
+        throw Error(impl_->path + ", table '" + t.name + "': its file " + file + " does not exist");
+    {
+        const auto member = DbfTable::open(file);
+        if (member->fields().size() != t.fieldNames.size())
+            throw Error(impl_->path + ", table '" + t.name + "': " + std::to_string(t.fieldNames.size()) +
+                        " field names were given for the " + std::to_string(member->fields().size()) +
+                        " fields of " + file);
+        if (lowerAscii(member->header().backlink) != lowerAscii(backlinkFor(file)))
+            throw Error(impl_->path + ", table '" + t.name + "': " + file + " names '" + member->header().backlink +
+                        "' as its database instead of '" + backlinkFor(file) + "'");
+    }
     impl_->write([&] {
         std::int32_t id = impl_->nextObjectId();
         const std::int32_t tableId = id;

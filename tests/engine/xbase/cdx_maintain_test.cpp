@@ -183,3 +183,39 @@ TEST(CdxBuild, NewTableIndexGrowsToSeveralLevelsAndStaysSorted) {
     const auto ids = cdx.keys(*cdx.findTag("ID"), '\0');
     EXPECT_EQ(ids.front().key, std::string("\x7F\xFF\xF4\x48", 4)); // -3000
 }
+
+TEST(CdxBuild, DefinedTagsFollowFoxProSizing) {
+    qm::test::TempDir tmp;
+    const std::string path = (tmp / "t.dbf").string();
+    CreateOptions opt;
+    opt.structuralCdx = true;
+    FieldSpec city{"CITY", 'C', 15};
+    city.nullable = true;
+    auto table = DbfTable::create(path, {{"ID", 'I', 4}, city, {"WHEN", 'T', 8}}, opt);
+    const CdxTag id = StructuralIndex::defineTag(*table, "ID", "id", cdx_option::kCandidate);
+    EXPECT_EQ(id.keyLength, 4);
+    EXPECT_EQ(id.options, cdx_option::kCandidate);
+    const CdxTag c = StructuralIndex::defineTag(*table, "CITY", "UPPER(city)");
+    EXPECT_EQ(c.keyLength, 16); // one more byte for the null marker
+    EXPECT_EQ(c.options, cdx_option::kNullPrefix);
+    EXPECT_THROW(StructuralIndex::defineTag(*table, "WHEN", "when"), qm::Error);
+    EXPECT_NO_THROW(StructuralIndex::defineTag(*table, "WHEN", "TTOC(when,1)"));
+    EXPECT_THROW(StructuralIndex::defineTag(*table, "BIG", "REPLICATE(city,20)"), qm::Error);
+
+    const std::vector<CdxTag> defs = {id, c};
+    table->begin();
+    StructuralIndex::rebuild(*table, StructuralIndex::indexPathFor(path), defs);
+    table->commit();
+    StructuralIndex index(*table);
+    table->begin();
+    table->append(std::vector<Value>{Value::longInt(2), Value::string("Oslo"), Value()});
+    table->append(std::vector<Value>{Value::longInt(1), Value::null(), Value()});
+    table->commit();
+    const auto problems = StructuralIndex::verify(*table, StructuralIndex::indexPathFor(path));
+    EXPECT_TRUE(problems.empty()) << firstProblem(problems);
+    const CdxFile f = CdxFile::open(StructuralIndex::indexPathFor(path));
+    const auto keys = f.keys(*f.findTag("CITY"), ' ');
+    ASSERT_EQ(keys.size(), 2u);
+    EXPECT_EQ(keys[0].key, std::string(16, '\0')); // the null sorts first
+    EXPECT_EQ(keys[1].key, std::string("\x80OSLO") + std::string(11, ' '));
+}

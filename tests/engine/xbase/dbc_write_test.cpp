@@ -189,3 +189,38 @@ TEST(DbcWrite, ReadOnlyContainerRefusesChanges) {
     auto c = Container::open((tmp / "Blank.dbc").string());
     EXPECT_THROW(c->createView({"v", "SELECT 1", "", {}}), qm::Error);
 }
+
+TEST(DbcWrite, MemberTableMustMatchItsRecords) {
+    QM_REQUIRE_SHARED();
+    qm::test::TempDir tmp;
+    copyContainer(qm::test::fixture("xbase/vfpclient/Resources/Blank.dbc"), tmp.path());
+    auto c = Container::open((tmp / "Blank.dbc").string(), Container::Mode::ReadWrite);
+    const std::string good = (tmp / "good.dbf").string(), free = (tmp / "free.dbf").string();
+    CreateOptions opt;
+    opt.backlink = c->backlinkFor(good);
+    EXPECT_EQ(opt.backlink, "Blank.dbc");
+    DbfTable::create(good, {{"A", 'C', 4}, {"B", 'I', 4}}, opt);
+    DbfTable::create(free, {{"A", 'C', 4}});
+    auto err = [&](const NewDbcTable& t) {
+        try {
+            c->addTable(t);
+        } catch (const qm::Error& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    EXPECT_NE(err({"t", good, {"a"}, {}, "", ""}).find("1 field names were given for the 2 fields"), std::string::npos);
+    EXPECT_NE(err({"t", free, {"a"}, {}, "", ""}).find("instead of 'Blank.dbc'"), std::string::npos);
+    EXPECT_NE(err({"t", (tmp / "none.dbf").string(), {"a"}, {}, "", ""}).find("does not exist"), std::string::npos);
+    EXPECT_NE(err({"t", good, {"a", "A"}, {}, "", ""}).find("given twice"), std::string::npos);
+    EXPECT_NE(err({"t", good, {"a", "b"}, {{"a", true}}, "pk", ""}).find("primary key tag 'pk'"), std::string::npos);
+    EXPECT_EQ(c->objects().size(), 5u); // nothing was written
+    c->addTable({"t", "good.dbf", {"a", "b"}, {{"A", true}}, "A", ""});
+    const auto t = c->findTable("T");
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->primaryKey, "a");
+    ASSERT_EQ(t->indexes.size(), 1u);
+    EXPECT_TRUE(t->indexes[0].unique);
+    const auto problems = indexProblems(tmp / "Blank.dbc");
+    EXPECT_TRUE(problems.empty()) << firstProblem(problems);
+}
