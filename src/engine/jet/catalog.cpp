@@ -1,7 +1,6 @@
 #include "catalog.h"
 
 #include "table_scan.h"
-#include "column_types.h"
 
 namespace qm::jet {
 
@@ -59,6 +58,28 @@ std::vector<CatalogObject> readObjects(PageSource& src) {
         out.push_back(std::move(o));
     }
     return out;
+}
+
+std::string readObjectProperties(PageSource& src, std::int32_t id) {
+    TableDef t = readTableDef(src, kObjectsTdefPage, "MSysObjects");
+    std::vector<int> at;
+    const auto idOnly = pick(t, {"Id"}, at);
+    std::vector<int> propAt;
+    const auto propOnly = pick(t, {"LvProp"}, propAt);
+    if (at[0] < 0 || propAt[0] < 0) return {};
+    TableScanner scan(src, t);
+    RowDecoder dec(src, t);
+    std::vector<Value> row;
+    while (scan.next()) {
+        dec.setWanted(idOnly);
+        dec.decode(scan.row(), scan.rowLength(), row, scan.page(), scan.rowNumber());
+        if (std::int32_t(number(row, at[0])) != id) continue;
+        dec.setWanted(propOnly);
+        dec.decode(scan.row(), scan.rowLength(), row, scan.page(), scan.rowNumber());
+        const Value& v = row[std::size_t(propAt[0])];
+        return v.type() == VarType::Binary ? v.rawString() : std::string();
+    }
+    return {};
 }
 
 std::vector<QueryRow> readQueryRows(PageSource& src, std::uint32_t tdefPage, std::int32_t objectId) {

@@ -47,6 +47,9 @@ struct QueryRow {
 // Every row of MSysObjects.
 std::vector<CatalogObject> readObjects(PageSource& src);
 
+// The property blob (LvProp) of the object with this Id, or "" when none.
+std::string readObjectProperties(PageSource& src, std::int32_t id);
+
 // The MSysQueries rows of one query, in stored order.
 std::vector<QueryRow> readQueryRows(PageSource& src, std::uint32_t queriesTdefPage, std::int32_t objectId);
 

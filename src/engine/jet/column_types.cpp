@@ -4,7 +4,15 @@ namespace qm::jet {
 
 using storage::ColumnType;
 
-storage::ColumnDef describeColumn(const ColumnInfo& c, bool jet3) {
+storage::ColumnDef describeColumn(const ColumnInfo& stored, bool jet3) {
+    // A calculated column is described by the type of its result.
+    ColumnInfo c = stored;
+    if (stored.calculated() && stored.resultType != 0) {
+        c.type = stored.resultType;
+        c.flags = 0x02;
+        if (c.type == kText) c.length = 510;
+        if (c.type == kNumeric) c.precision = 28; // the scale travels with each value
+    }
     storage::ColumnDef d;
     d.name = c.name;
     d.autoIncrement = (c.flags & (kColAutoNumber | kColGuidAutoNumber)) != 0 && c.type != kComplex;
@@ -52,7 +60,9 @@ storage::ColumnDef describeColumn(const ColumnInfo& c, bool jet3) {
         d.precision = c.precision;
         d.scale = c.scale;
         break;
-    case kComplex: set(ColumnType::Complex, 9, 4, "Attachment or multi-value"); break;
+    case kComplex:
+        set(ColumnType::Complex, 9, 4, c.complexKind.empty() ? "Attachment or multi-value" : c.complexKind);
+        break;
     case kBigInt: set(ColumnType::BigInt, 20, 8, "Large Number"); break;
     case kExtDateTime: set(ColumnType::DateTimeExt, 202, 42, "Date/Time Extended"); break;
     default:

@@ -1,6 +1,7 @@
 #include "database.h"
 
 #include "column_types.h"
+#include "properties.h"
 #include "query_sql.h"
 #include "table_scan.h"
 
@@ -26,9 +27,12 @@ JetDatabase::JetDatabase(const std::string& path, const storage::OpenOptions& op
 
     // Which queries take parameters (attribute 2 rows in MSysQueries).
     std::set<std::int32_t> withParameters;
-    for (const CatalogObject& o : objects)
-        if (o.type == 1 && o.parentId == kTablesContainer && storage::namesEqual(o.name, "MSysQueries"))
-            queriesTdef_ = o.tdefPage();
+    for (const CatalogObject& o : objects) {
+        objectNames_[o.id] = o.name;
+        if (o.type != 1 || o.parentId != kTablesContainer) continue;
+        if (storage::namesEqual(o.name, "MSysQueries")) queriesTdef_ = o.tdefPage();
+        if (storage::namesEqual(o.name, "MSysComplexColumns")) complexColumnsTdef_ = o.tdefPage();
+    }
     if (queriesTdef_ != 0) {
         TableDef t = readTableDef(*src_, queriesTdef_, "MSysQueries");
         std::vector<bool> wanted(t.columns.size(), false);
@@ -113,7 +117,58 @@ std::shared_ptr<const TableDef> JetDatabase::tableDef(std::string_view table) {
     const std::uint32_t page = e.object.tdefPage();
     auto it = defs_.find(page);
     if (it != defs_.end()) return it->second;
-    auto def = std::make_shared<const TableDef>(readTableDef(*src_, page, e.entry.name));
+    TableDef t = readTableDef(*src_, page, e.entry.name);
+    // Calculated columns keep their result type in a column property.
+    if (std::any_of(t.columns.begin(), t.columns.end(), [](const ColumnInfo& c) { return c.calculated(); })) {
+        const PropertyMap props =
+            parseProperties(readObjectProperties(*src_, e.object.id), src_->format().jet3, src_->codePage());
+        for (ColumnInfo& c : t.columns) {
+            if (!c.calculated()) continue;
+            for (const auto& [child, values] : props) {
+                if (!storage::namesEqual(child, c.name)) continue;
+                auto it = values.find("ResultType");
+                if (it != values.end() && !it->second.bytes.empty())
+                    c.resultType = static_cast<std::uint8_t>(it->second.bytes[0]);
+            }
+        }
+    }
+    // Complex columns: what kind, from the template table MSysComplexColumns names.
+    if (complexColumnsTdef_ != 0 &&
+        std::any_of(t.columns.begin(), t.columns.end(), [](const ColumnInfo& c) { return c.type == kComplex; })) {
+        TableDef cc = readTableDef(*src_, complexColumnsTdef_, "MSysComplexColumns");
+        int idCol = -1, typeCol = -1;
+        std::vector<bool> wanted(cc.columns.size(), false);
+        for (std::size_t i = 0; i < cc.columns.size(); ++i) {
+            if (storage::namesEqual(cc.columns[i].name, "ComplexID")) idCol = int(i), wanted[i] = true;
+            if (storage::namesEqual(cc.columns[i].name, "ComplexTypeObjectID")) typeCol = int(i), wanted[i] = true;
+        }
+        if (idCol >= 0 && typeCol >= 0) {
+            TableScanner scan(*src_, cc);
+            RowDecoder dec(*src_, cc);
+            dec.setWanted(wanted);
+            std::vector<Value> row;
+            while (scan.next()) {
+                dec.decode(scan.row(), scan.rowLength(), row, scan.page(), scan.rowNumber());
+                const Value& id = row[std::size_t(idCol)];
+                const Value& type = row[std::size_t(typeCol)];
+                if (id.type() != VarType::Long || type.type() != VarType::Long) continue;
+                auto name = objectNames_.find(std::int32_t(type.rawInt()));
+                if (name == objectNames_.end()) continue;
+                std::string kind;
+                const std::string& n = name->second;
+                const std::string prefix = "MSysComplexType_";
+                if (n == prefix + "Attachment")
+                    kind = "Attachment";
+                else if (n.rfind(prefix, 0) == 0)
+                    kind = "Multi-value (" + n.substr(prefix.size()) + ")";
+                else if (n.rfind("MSysComplexTypeVH_", 0) == 0)
+                    kind = "Version history";
+                for (ColumnInfo& c : t.columns)
+                    if (c.type == kComplex && c.complexId == std::uint32_t(id.rawInt())) c.complexKind = kind;
+            }
+        }
+    }
+    auto def = std::make_shared<const TableDef>(std::move(t));
     defs_.emplace(page, def);
     return def;
 }

@@ -52,6 +52,8 @@ private:
     std::unique_ptr<PageSource> src_;
     std::vector<Entry> entries_; // in catalog order
     std::uint32_t queriesTdef_ = 0;
+    std::uint32_t complexColumnsTdef_ = 0;
+    std::map<std::int32_t, std::string> objectNames_; // every object's Id -> name
     std::map<std::uint32_t, std::shared_ptr<const TableDef>> defs_;
 };
 

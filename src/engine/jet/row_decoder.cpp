@@ -212,27 +212,53 @@ void RowDecoder::decode(const std::uint8_t* row, std::size_t len, std::vector<Va
         }
 
         std::uint8_t type = c.type;
-        if (c.calculated() && (type == kMemo || type == kOle || (type == kText && c.length == 0))) {
-            // A long result: the wrapped value sits in a long value.
-            lv_.read(p, n, scratch_, LongValueContext{&table_.name, &c.name, page, rowNo});
-            p = reinterpret_cast<const std::uint8_t*>(scratch_.data());
-            n = scratch_.size();
-            if (type != kOle) type = kText;
-        }
         if (c.calculated()) {
+            // The stored value is wrapped: 16 bytes, u32 length at 16, data at
+            // 20.  Long results keep the wrapper in a long value.
+            const bool longResult = type == kMemo || type == kOle || (type == kText && c.length == 0);
+            if (longResult) {
+                lv_.read(p, n, scratch_, LongValueContext{&table_.name, &c.name, page, rowNo});
+                p = reinterpret_cast<const std::uint8_t*>(scratch_.data());
+                n = scratch_.size();
+            }
             if (n < 20 || u32(p + 16) > n - 20)
                 throw damaged(page, rowNo, "calculated column " + c.name + " has a damaged value");
             n = u32(p + 16);
             p += 20;
-            // The type byte of a calculated column is only a hint: the real
-            // result type is a column property.  A Yes/No result is one byte.
+            if (c.resultType != 0)
+                type = c.resultType == kMemo ? kText : c.resultType;
+            else if (longResult)
+                type = type == kOle ? kBinary : kText;
+            else if (type == kMemo)
+                type = kText;
             if (n == 0) {
                 v.setNull();
                 continue;
             }
             const int need = fixedSize(type);
-            if (type == kBoolean || (n == 1 && need > 1)) {
+            // A Yes/No result is one byte; without the property, a one-byte
+            // value of a wider type can only be that.
+            if (type == kBoolean || (c.resultType == 0 && n == 1 && need > 1)) {
                 v = Value::boolean(p[0] != 0);
+                continue;
+            }
+            if (type == kNumeric && n == 16) {
+                // Decimal results use the 16-byte DECIMAL layout: scale at
+                // 2, sign at 3 (0x80 negative), u32 high at 4, u64 low at 8.
+                U128 mag = (U128(u32(p + 4)) << 64) | u64(p + 8);
+                int scale = p[2];
+                // That layout holds 29 digits; a 29th is rounded away (half
+                // away from zero) by giving up one decimal place.
+                while (mag >= kDecimalLimit && scale > 0) {
+                    mag = (mag + 5) / 10;
+                    --scale;
+                }
+                if (mag >= kDecimalLimit || scale > Decimal::kMaxScale)
+                    throw damaged(page, rowNo, "calculated column " + c.name + " holds an impossible Decimal");
+                Decimal d;
+                d.mantissa = (p[3] & 0x80) ? -static_cast<I128>(mag) : static_cast<I128>(mag);
+                d.scale = std::uint8_t(scale);
+                v = Value::decimal(d);
                 continue;
             }
             if (need > 0 && n < std::size_t(need)) {
@@ -253,20 +279,12 @@ void RowDecoder::decode(const std::uint8_t* row, std::size_t len, std::vector<Va
             }
             break;
         case kMemo: {
-            if (c.calculated()) {
-                decodeText(p, n, v);
-                break;
-            }
             lv_.read(p, n, scratch_, LongValueContext{&table_.name, &c.name, page, rowNo});
             decodeText(reinterpret_cast<const std::uint8_t*>(scratch_.data()), scratch_.size(), v);
             break;
         }
         case kOle: {
             std::string& s = v.mutableString(VarType::Binary);
-            if (c.calculated()) {
-                s.assign(reinterpret_cast<const char*>(p), n);
-                break;
-            }
             lv_.read(p, n, s, LongValueContext{&table_.name, &c.name, page, rowNo});
             break;
         }

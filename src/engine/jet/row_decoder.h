@@ -18,7 +18,9 @@
 // Decimal 17 bytes (sign 0x80, then four u32 LE words, most significant
 // first), Date/Time Extended 42 ASCII bytes "ddddddddddddddddddd:sssssssssssss
 // sssssss:7\0" (days since 0001-01-01, seconds and 100 ns since midnight).
-// Calculated columns wrap their value: 16 bytes, u32 length at 16, data at 20.
+// Calculated columns wrap their value: 16 bytes, u32 length at 16, data at 20;
+// the result type is the ResultType column property, and Decimal results use
+// the 16-byte DECIMAL layout (scale at 2, sign at 3, u32 high, u64 low).
 #pragma once
 
 #include "long_value.h"

@@ -58,6 +58,8 @@ struct ColumnInfo {
     std::uint16_t sortLcid = 0;
     std::uint16_t codePage = 0; // Jet 3 text
     std::uint32_t complexId = 0;
+    std::uint8_t resultType = 0;     // calculated columns: type code of the result (ResultType property)
+    std::string complexKind;         // complex columns: "Attachment", "Multi-value (Text)", ...
     std::size_t descriptorIndex = 0; // position in the TDEF
 
     bool fixed() const { return flags & kColFixed; }

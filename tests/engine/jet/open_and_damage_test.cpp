@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 
 using namespace qm;
 using namespace qm::jet;
@@ -161,6 +162,41 @@ TEST(Columns, ProviderTypesAndSizes) {
         if (c.nativeType == "Memo") EXPECT_EQ(c.adoType, 203);
         if (c.nativeType == "OLE Object") EXPECT_EQ(c.adoType, 205);
     }
+}
+
+// Calculated columns (Access 2010+): the value is unwrapped and read as the
+// type of the column's ResultType property, which the stored type code does
+// not always match.  mdbtools shows none of them, so the expected values
+// come from the table's own ordinary columns.
+TEST(Columns, CalculatedColumnsReadAsTheirResultType) {
+    QM_REQUIRE_SHARED();
+    auto db = jet::openDatabase(qm::test::fixture("access/jackcess/V2010/calcFieldTestV2010.accdb").string(), {});
+    auto cur = db->scan("Table1");
+    std::map<std::string, std::size_t> at;
+    for (std::size_t i = 0; i < cur->columns().size(); ++i) at[cur->columns()[i].name] = i;
+    EXPECT_EQ(cur->columns()[at["MonthlySalary"]].nativeType, "Calculated (Currency)");
+    EXPECT_EQ(cur->columns()[at["IsRich"]].adoType, 11);
+    EXPECT_EQ(cur->columns()[at["AllNames"]].adoType, 203);
+    int rows = 0;
+    while (cur->next()) {
+        ++rows;
+        const std::string first = cur->value(at["FirstName"]).rawString();
+        const std::string last = cur->value(at["LastName"]).rawString();
+        EXPECT_EQ(cur->value(at["LastFirst"]).rawString(), last + ", " + first);
+        EXPECT_EQ(cur->value(at["LastFirstLen"]).rawInt(), std::int64_t(last.size() + 2 + first.size()));
+        const std::int64_t salary = cur->value(at["Salary"]).rawInt(); // scaled by 10,000
+        const Value& monthly = cur->value(at["MonthlySalary"]);
+        ASSERT_EQ(monthly.type(), VarType::Currency);
+        EXPECT_LE(std::llabs(monthly.rawInt() - salary / 12), 1);
+        const Value& weekly = cur->value(at["WeeklySalary"]);
+        ASSERT_EQ(weekly.type(), VarType::Decimal);
+        EXPECT_NEAR(weekly.rawDecimal().toDouble(), double(salary) / 10000.0 / 52.0, 1e-6);
+        EXPECT_EQ(cur->value(at["IsRich"]).type(), VarType::Boolean);
+        EXPECT_EQ(cur->value(at["IsRich"]).rawInt() != 0, first == "Bruce"); // the one millionaire
+        EXPECT_EQ(cur->value(at["AllNames"]).type(), VarType::String);
+    }
+    EXPECT_EQ(rows, 4) << "the stored row count (3) is stale; four rows are present";
+    EXPECT_EQ(db->rowCount("Table1"), 4u);
 }
 
 // ---- damaged files ----
