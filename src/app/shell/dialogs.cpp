@@ -94,7 +94,12 @@ public:
 
     QString openFile(QWidget* owner, const OpenFileRequest& request) override
     {
-        return QFileDialog::getOpenFileName(owner, request.title, request.fileName, qtFileFilter(request.filter));
+        // Qt's own dialog matches the filter's patterns ignoring letter case,
+        // as users of these files expect (ORDERS.MDB is an .mdb file); the
+        // desktop's native dialogs may not.  It has no read-only box, so the
+        // request's flags have nothing to set here.
+        return QFileDialog::getOpenFileName(owner, request.title, request.fileName, qtFileFilter(request.filter),
+                                            nullptr, QFileDialog::DontUseNativeDialog);
     }
 
     QString browseForFolder(QWidget* owner, const QString& title) override
