@@ -27,7 +27,9 @@ bool TableScanner::next() {
         rowId_ = (std::uint64_t(page_->number) << 8) | slot;
         PageRef at = page_;
         unsigned atRow = slot;
-        for (int hop = 0; s.pointer(); ++hop) {
+        // The home slot points on when flagged 0x4000 only; a target that
+        // moved again carries 0x4000 beside its 0x8000 target mark.
+        for (int hop = 0; hop == 0 ? s.pointer() : (s.flags & kRowPointer) != 0; ++hop) {
             if (hop == kMaxPointerHops)
                 throw Error(src_.path() + ": " + what_ + ": row " + std::to_string(slot) + " of page " +
                             std::to_string(page_->number) + " moved more than " + std::to_string(kMaxPointerHops) +

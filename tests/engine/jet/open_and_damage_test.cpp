@@ -303,6 +303,18 @@ TEST_F(Damage, ColumnCountDisagreesWithTheDefinition) {
     EXPECT_NE(msg.find("1008 columns"), std::string::npos) << msg;
 }
 
+TEST_F(Damage, MovedRowPointsBackAtItself) {
+    std::string b = original_;
+    const std::size_t slot = at(dataPage_, 14);
+    const std::uint16_t rowStart = std::uint16_t(std::uint8_t(b[slot]) | (std::uint8_t(b[slot + 1]) << 8)) & 0x1FFF;
+    b[slot + 1] = char(b[slot + 1] | 0x40); // "the row moved"
+    b[at(dataPage_, rowStart)] = 0;         // ... to row 0 of this very page
+    std::memcpy(&b[at(dataPage_, rowStart + 1)], &dataPage_, 3);
+    const std::string msg = readDamaged(b);
+    EXPECT_NE(msg.find("table MSP_PROJECTS"), std::string::npos) << msg;
+    EXPECT_NE(msg.find("loop"), std::string::npos) << msg;
+}
+
 TEST_F(Damage, EveryByteOfTheDefinitionFlipped) {
     // Whatever a single damaged byte in the table definition or the data
     // page does, reading ends with a value or a qm::Error, never a crash.
