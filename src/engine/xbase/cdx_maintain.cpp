@@ -186,8 +186,24 @@ std::string StructuralIndex::indexPathFor(const std::string& dbfPath) {
     return companionPath(dbfPath, endsWithIgnoreCase(dbfPath, ".dbc") ? ".dcx" : ".cdx");
 }
 
+// dBase tables mark a production .mdx with the same flag; this program does
+// not maintain .mdx files, so it refuses to change a table that has one.
+static bool dbaseProductionIndex(const DbfTable& table) {
+    if (table.format() != TableFormat::DBase3 && table.format() != TableFormat::DBase4) return false;
+    if (!(table.header().flags & table_flag::kStructuralCdx)) return false;
+    const std::string mdx = companionPath(table.path(), ".mdx");
+    if (fileExists(mdx))
+        throw Error("The table " + table.path() + " has the production index " + mdx +
+                    ", which this program does not maintain; the table is not changed");
+    return true;
+}
+
 void StructuralIndex::checkComputable(DbfTable& table) {
     if (checked_) return;
+    if (dbaseProductionIndex(table)) {
+        checked_ = true;
+        return;
+    }
     if (table.header().flags & table_flag::kStructuralCdx) {
         const std::string path = indexPathFor(table.path());
         if (!fileExists(path))
@@ -222,7 +238,7 @@ void StructuralIndex::beforeCommit(DbfTable& table) {
     touched.swap(touched_);
     const std::uint32_t appendedFrom = appendedFrom_;
     appendedFrom_ = 0;
-    if (!(table.header().flags & table_flag::kStructuralCdx)) return;
+    if (!(table.header().flags & table_flag::kStructuralCdx) || dbaseProductionIndex(table)) return;
     const std::string path = indexPathFor(table.path());
     if (!fileExists(path))
         throw Error("The table " + table.path() + " is marked as having the structural index " + path +

@@ -497,6 +497,8 @@ struct KeyExpression::Impl {
             break;
         case Op::Field: {
             const DbfField& f = fields[static_cast<std::size_t>(n.field)];
+            if (f.isMemo())
+                fail("the memo field " + f.name + " cannot be part of a key here");
             switch (f.type) {
             case 'C': case 'V': case 'Q': n.kind = Kind::Str; n.width = f.length; break;
             case 'N': case 'F': case 'B': case 'Y': case 'I': n.kind = Kind::Num; n.width = 8; break;

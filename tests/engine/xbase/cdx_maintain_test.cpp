@@ -219,3 +219,28 @@ TEST(CdxBuild, DefinedTagsFollowFoxProSizing) {
     EXPECT_EQ(keys[0].key, std::string(16, '\0')); // the null sorts first
     EXPECT_EQ(keys[1].key, std::string("\x80OSLO") + std::string(11, ' '));
 }
+
+TEST(CdxMaintainDbase, ProductionMdxIsNotLeftStale) {
+    QM_REQUIRE_SHARED();
+    qm::test::TempDir tmp;
+    copyStem(qm::test::fixture("xbase/infused-dbf/dbase_8b.dbf"), tmp.path());
+    const std::string path = (tmp / "dbase_8b.dbf").string();
+    std::string bytes = qm::test::readFile(path);
+    bytes[28] = 0x01; // "production .mdx exists"
+    qm::test::writeFile(path, bytes);
+    qm::test::writeFile(tmp / "dbase_8b.mdx", std::string(1024, '\0'));
+    {
+        auto table = DbfTable::open(path, DbfTable::Mode::ReadWrite);
+        StructuralIndex index(*table);
+        std::vector<Value> row(table->fields().size());
+        const std::string err = errorOf([&] { table->append(row); });
+        EXPECT_NE(err.find("dbase_8b.mdx"), std::string::npos) << err;
+    }
+    EXPECT_EQ(qm::test::readFile(path), bytes);
+    // Without the .mdx there is nothing to keep in step.
+    fs::remove(tmp / "dbase_8b.mdx");
+    auto table = DbfTable::open(path, DbfTable::Mode::ReadWrite);
+    StructuralIndex index(*table);
+    std::vector<Value> row(table->fields().size());
+    EXPECT_NO_THROW(table->append(row));
+}
