@@ -157,6 +157,14 @@ TEST(Columns, ProviderTypesAndSizes) {
             EXPECT_EQ(c.precision, 18);
             EXPECT_EQ(c.scale, 6);
         }
+    // Northwind's hyperlink field: a memo column with the hyperlink flag.
+    auto nwind = jet::openDatabase(qm::test::fixture("access/mdbtestdata/nwind.mdb").string(), {});
+    const auto suppliers = nwind->columns("Suppliers");
+    EXPECT_EQ(suppliers.back().name, "HomePage");
+    EXPECT_EQ(suppliers.back().nativeType, "Hyperlink");
+    EXPECT_EQ(suppliers.back().adoType, 203);
+    EXPECT_EQ(suppliers.front().nativeType, "AutoNumber");
+    EXPECT_TRUE(suppliers.front().autoIncrement);
     auto memo = jet::openDatabase(qm::test::fixture("access/jackcess/V2000/test2V2000.mdb").string(), {});
     for (const auto& c : memo->columns("MSP_PROJECTS")) {
         if (c.nativeType == "Memo") EXPECT_EQ(c.adoType, 203);
