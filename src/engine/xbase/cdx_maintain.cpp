@@ -257,41 +257,39 @@ void StructuralIndex::beforeCommit(DbfTable& table) {
     for (std::size_t ti = 0; ti < tags.size(); ++ti) {
         const TagKeys& tk = tags[ti];
         std::vector<CdxKey> keys = std::move(allKeys[ti]);
-        // The stored keys of untouched records must be what this program computes.
-        std::vector<CdxKey> stored = old.keys(tk.tag(), tk.pad());
-        std::vector<CdxKey> expectedUntouched;
-        for (const auto& k : keys)
-            if (!isTouched(k.recno)) expectedUntouched.push_back(k);
-        std::vector<CdxKey> storedUntouched;
-        for (auto& k : stored)
-            if (!isTouched(k.recno) && k.recno <= table.recordCount()) storedUntouched.push_back(std::move(k));
-        std::sort(storedUntouched.begin(), storedUntouched.end(), [](const CdxKey& a, const CdxKey& b) {
-            const int c = a.key.compare(b.key);
-            return c != 0 ? c < 0 : a.recno < b.recno;
-        });
+        // The stored keys of untouched records must be what this program
+        // computes.  Both lists are in (key, recno) order: walk them together.
         const bool uniqueOnly = (tk.tag().options & cdx_option::kUnique) && !(tk.tag().options & cdx_option::kCandidate);
-        bool same = uniqueOnly ? true : storedUntouched == expectedUntouched;
-        if (uniqueOnly) {
-            // Only one record per key is stored; compare the keys.
-            std::set<std::string> computed;
-            for (const auto& k : keys) computed.insert(k.key);
-            for (const auto& k : storedUntouched)
-                if (!computed.count(k.key)) same = false;
-        }
-        if (!same) {
+        std::size_t j = 0;
+        auto differ = [&](bool haveStored, std::string_view storedKey, std::uint32_t storedRec) {
             std::string detail;
-            for (std::size_t i = 0; i < std::max(storedUntouched.size(), expectedUntouched.size()); ++i) {
-                const CdxKey* s = i < storedUntouched.size() ? &storedUntouched[i] : nullptr;
-                const CdxKey* e = i < expectedUntouched.size() ? &expectedUntouched[i] : nullptr;
-                if (s && e && *s == *e) continue;
-                if (s) detail = "stored for record " + std::to_string(s->recno) + ": '" + printable(s->key) + "'";
-                if (e) detail += std::string(detail.empty() ? "" : ", ") + "computed for record " +
-                                 std::to_string(e->recno) + ": '" + printable(e->key) + "'";
-                break;
-            }
+            if (haveStored)
+                detail = "stored for record " + std::to_string(storedRec) + ": '" + printable(storedKey) + "'";
+            if (j < keys.size())
+                detail += std::string(detail.empty() ? "" : ", ") + "computed for record " +
+                          std::to_string(keys[j].recno) + ": '" + printable(keys[j].key) + "'";
             throw Error(path + ", tag " + tk.tag().name + ": the keys this program computes for '" +
                         tk.tag().keyExpression + "' differ from the keys FoxPro stored (" + detail +
                         "); the table is not changed, so that the index stays consistent");
+        };
+        auto skipTouched = [&] {
+            while (j < keys.size() && isTouched(keys[j].recno)) ++j;
+        };
+        old.forEachKey(tk.tag(), tk.pad(), [&](std::string_view k, std::uint32_t r) {
+            if (isTouched(r)) return;
+            if (uniqueOnly) {
+                // One record per key is stored: the key must be among the computed ones.
+                while (j < keys.size() && keys[j].key < k) ++j;
+                if (j == keys.size() || keys[j].key != k) differ(true, k, r);
+                return;
+            }
+            skipTouched();
+            if (j == keys.size() || keys[j].key != k || keys[j].recno != r) differ(true, k, r);
+            ++j;
+        });
+        if (!uniqueOnly) {
+            skipTouched();
+            if (j < keys.size()) differ(false, {}, 0);
         }
         CdxTagBuild b;
         b.name = tk.tag().name;
