@@ -101,7 +101,7 @@ struct TreeOps {
         mapSet(store, idx.usageMap, page, true, [&] { return w.allocatePage(); }, def.name);
         Node n;
         n.leaf = leaf;
-        n.dirty = true;
+        n.changed();
         nodes[page] = std::move(n);
         return page;
     }
@@ -167,7 +167,7 @@ struct TreeOps {
             e.key = last.key;
             e.page = last.page;
             e.row = last.row;
-            p.dirty = true;
+            p.changed();
             if (!(s.index + 1 == p.entries.size() && p.tail == 0)) return;
         }
     }
@@ -178,7 +178,7 @@ struct TreeOps {
         if (n.tail == 0 && n.entries.size() >= 2) {
             n.tail = n.entries.back().child;
             n.entries.pop_back();
-            n.dirty = true;
+            n.changed();
         } else if (n.tail != 0 && n.entries.empty()) {
             const std::uint32_t t = n.tail;
             IndexEntry e = effectiveLast(t);
@@ -186,7 +186,7 @@ struct TreeOps {
             Node& again = load(page);
             again.entries.push_back(e);
             again.tail = 0;
-            again.dirty = true;
+            again.changed();
         }
     }
 
@@ -200,7 +200,7 @@ struct TreeOps {
             Node copy = load(page);
             const std::uint32_t moved = newPage(copy.leaf);
             copy.prev = copy.next = 0;
-            copy.dirty = true;
+            copy.changed();
             nodes[moved] = copy;
             IndexEntry e = effectiveLast(moved);
             e.child = moved;
@@ -209,7 +209,7 @@ struct TreeOps {
             root.entries.assign(1, e);
             root.tail = 0;
             root.prev = root.next = 0;
-            root.dirty = true;
+            root.changed();
             path.push_back({page, 0});
             page = moved;
         }
@@ -227,13 +227,14 @@ struct TreeOps {
             n.prev = f.prev;
             n.next = page;
             f.prev = np;
-            f.dirty = n.dirty = true;
+            f.changed();
+            n.changed();
         }
         const std::uint32_t before = load(np).prev;
         if (before) {
             Node& b = load(before);
             b.next = np;
-            b.dirty = true;
+            b.changed();
         }
         if (!snapshot.leaf) {
             // Children now under different parents are not linked.
@@ -243,10 +244,10 @@ struct TreeOps {
             Node& a = load(lastChildN);
             if (!a.leaf) {
                 a.next = 0;
-                a.dirty = true;
+                a.changed();
                 Node& b = load(firstChildF);
                 b.prev = 0;
-                b.dirty = true;
+                b.changed();
             }
         }
         IndexEntry forParent = load(np).entries.back();
@@ -257,29 +258,35 @@ struct TreeOps {
             Node& p = load(parent.page);
             const std::size_t at = std::min(parent.index, p.entries.size());
             p.entries.insert(p.entries.begin() + std::ptrdiff_t(at), forParent);
-            p.dirty = true;
+            p.changed();
         }
         normalize(parent.page);
         path.pop_back();
         splitIfNeeded(path, parent.page);
     }
 
-    void insert(const std::string& key, std::uint32_t page, std::uint8_t row) {
+    bool insert(const std::string& key, std::uint32_t page, std::uint8_t row) {
         std::vector<Step> path;
         const std::uint32_t leafPage = descend(key, page, row, path);
         Node& leaf = load(leafPage);
         auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), 0,
                                    [&](const IndexEntry& e, int) { return entryLess(e, key, page, row); });
-        if (it != leaf.entries.end() && it->key == key && it->page == page && it->row == row) return;
+        if (it != leaf.entries.end() && it->key == key && it->page == page && it->row == row) return true;
         const bool last = it == leaf.entries.end();
+        // A key equal to a neighbour's is not a new distinct key.
+        bool known = (it != leaf.entries.end() && it->key == key) ||
+                     (it != leaf.entries.begin() && std::prev(it)->key == key);
         IndexEntry e;
         e.key = key;
         e.page = page;
         e.row = row;
+        const std::size_t before = leaf.bytes();
         leaf.entries.insert(it, e);
         leaf.dirty = true;
+        leaf.used = before + key.size() + 4;
         if (last) updateParents(path, e);
         splitIfNeeded(path, leafPage);
+        return known;
     }
 
     void removeChild(std::vector<Step> path, std::uint32_t page) {
@@ -291,12 +298,12 @@ struct TreeOps {
             if (prev) {
                 Node& a = load(prev);
                 a.next = next;
-                a.dirty = true;
+                a.changed();
             }
             if (next) {
                 Node& b = load(next);
                 b.prev = prev;
-                b.dirty = true;
+                b.changed();
             }
         }
         freePage(page);
@@ -313,7 +320,7 @@ struct TreeOps {
             p.entries.erase(p.entries.begin() + std::ptrdiff_t(s.index));
             lastChanged = s.index == p.entries.size() && p.tail == 0 && !p.entries.empty();
         }
-        p.dirty = true;
+        p.changed();
         if (p.entries.empty() && p.tail == 0) {
             if (path.empty()) {
                 p.leaf = true; // the root turns back into an empty leaf
@@ -377,7 +384,7 @@ struct TreeOps {
         Node& leaf = load(leafPage);
         const bool wasLast = pos + 1 == leaf.entries.size();
         leaf.entries.erase(leaf.entries.begin() + std::ptrdiff_t(pos));
-        leaf.dirty = true;
+        leaf.changed();
         if (leaf.entries.empty()) {
             if (!path.empty()) removeChild(path, leafPage);
             return true;
@@ -446,7 +453,7 @@ struct TreeOps {
 } // namespace
 
 std::string JetWriter::keyOf(const TableDefinition& def, const WRealIndex& idx, const std::vector<Value>& values) const {
-    const auto cols = def.byNumber();
+    const auto& cols = def.byNumber();
     std::string key;
     bool allNull = true;
     for (const WIndexColumn& ic : idx.columns) {
@@ -472,7 +479,7 @@ std::vector<std::string> JetWriter::allKeys(const TableDefinition& def, const st
 
 void JetWriter::checkKeys(TableDefinition& def, const std::vector<Value>& values, const std::vector<std::string>& keys,
                           std::optional<RowLocation> self) {
-    const auto cols = def.byNumber();
+    const auto& cols = def.byNumber();
     for (std::size_t i = 0; i < def.realIndexes.size(); ++i) {
         const WRealIndex& idx = def.realIndexes[i];
         if (keys[i].empty()) continue;
@@ -512,8 +519,7 @@ void JetWriter::indexInsert(TableDefinition& def, std::size_t realIndex, const s
     IndexTree& t = tree(def, realIndex);
     WRealIndex& idx = def.realIndexes[realIndex];
     TreeOps ops{*this, *store_, def, idx, t.nodes};
-    const bool known = ops.contains(key, std::nullopt);
-    ops.insert(key, at.page, at.row);
+    const bool known = ops.insert(key, at.page, at.row);
     put32(&idx.stats[0], u32(&idx.stats[0]) + 1);
     if (!known) put32(&idx.stats[4], u32(&idx.stats[4]) + 1);
 }

@@ -21,10 +21,21 @@ struct JetWriter::IndexNode {
     bool dirty = false;
     std::uint32_t prev = 0, next = 0, tail = 0;
     std::vector<IndexEntry> entries;
+    // Stored bytes of the entries; recounted after any change but the
+    // common one (a leaf insert), which keeps the count up to date.
+    mutable std::size_t used = 0;
+    mutable bool usedKnown = false;
     std::size_t bytes() const {
-        std::size_t n = 0;
-        for (const auto& e : entries) n += e.key.size() + (leaf ? 4 : 8);
-        return n;
+        if (!usedKnown) {
+            used = 0;
+            for (const auto& e : entries) used += e.key.size() + (leaf ? 4 : 8);
+            usedKnown = true;
+        }
+        return used;
+    }
+    void changed() {
+        dirty = true;
+        usedKnown = false;
     }
 };
 

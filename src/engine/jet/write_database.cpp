@@ -439,7 +439,8 @@ std::uint32_t JetWriter::buildTable(const TableRequest& req, std::uint32_t tdefP
 
 // ---- the catalog ----
 
-std::vector<ObjectRow> JetWriter::objects() {
+const std::vector<ObjectRow>& JetWriter::objects() {
+    if (objectsCache_) return *objectsCache_;
     TableDefinition& def = definition(2, "MSysObjects");
     std::vector<ObjectRow> out;
     scan(def, [&](RowLocation at, const std::vector<Value>& v) {
@@ -453,11 +454,12 @@ std::vector<ObjectRow> JetWriter::objects() {
         out.push_back(std::move(o));
         return true;
     });
-    return out;
+    objectsCache_ = std::move(out);
+    return *objectsCache_;
 }
 
 std::optional<ObjectRow> JetWriter::findObject(std::int32_t parentId, const std::string& name) {
-    for (ObjectRow& o : objects())
+    for (const ObjectRow& o : objects())
         if (o.parentId == parentId && storage::namesEqual(o.name, name)) return o;
     return std::nullopt;
 }
@@ -773,6 +775,7 @@ void JetWriter::renameObject(const std::string& oldName, const std::string& newN
         throw Error(store_->path() + ": cannot rename " + o->name + " to " + newName + ": " +
                     (other->type == 5 ? "a query" : "a table") + " of that name already exists");
     TableDefinition& objs = definition(2, "MSysObjects");
+    objectsCache_.reset();
     const RowLocation at{o->where.page, o->where.row};
     std::vector<Value> old;
     readRow(objs, at, old);
@@ -881,6 +884,7 @@ void JetWriter::rollback() {
 }
 
 void JetWriter::forgetCaches() {
+    objectsCache_.reset();
     defs_.clear();
     trees_.clear();
     appendPage_.clear();

@@ -119,7 +119,7 @@ public:
     bool readRow(TableDefinition& def, RowLocation at, std::vector<Value>& values);
 
     // The catalog.
-    std::vector<ObjectRow> objects();
+    const std::vector<ObjectRow>& objects();
     std::optional<ObjectRow> findObject(std::int32_t parentId, const std::string& name);
     TableDefinition& tableNamed(const std::string& name);
     // Inserts MSysObjects and MSysACEs rows for a new object of the Tables container.
@@ -178,6 +178,7 @@ private:
     std::unordered_map<std::uint64_t, std::uint32_t> lvalPage_;    // (TDEF page, column) -> LVAL page
     std::map<std::pair<std::uint32_t, std::size_t>, std::unique_ptr<IndexTree>> trees_;
     std::vector<std::uint32_t> dirtyDefs_;
+    std::optional<std::vector<ObjectRow>> objectsCache_; // MSysObjects as last read
     std::uint32_t queriesTdef_ = 0, acesTdef_ = 0;
 };
 

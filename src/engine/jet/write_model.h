@@ -125,12 +125,17 @@ struct TableDefinition {
     RowPointer freeMap() const { return RowPointer::decode(&head[59]); }
     bool system() const { return head[40] == 0x53; }
 
-    // Columns in column-number order.
-    std::vector<const WColumn*> byNumber() const;
+    // Columns in column-number order (kept until the column list changes).
+    const std::vector<const WColumn*>& byNumber() const;
     const WColumn* column(std::uint16_t number) const;
     const WLongValueMaps* lvMapsOf(std::uint16_t column) const;
     // Size of the fixed area of a row.
     std::size_t fixedAreaSize() const;
+
+private:
+    mutable std::vector<const WColumn*> order_;
+    mutable const WColumn* orderFor_ = nullptr;
+    mutable std::size_t orderCount_ = 0;
 };
 
 // Reads the definition that starts at `page`.  `name` is for messages.

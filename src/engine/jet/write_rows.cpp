@@ -138,14 +138,15 @@ Value JetWriter::convert(const TableDefinition& def, const WColumn& col, const V
 }
 
 std::vector<Value> JetWriter::completeRow(TableDefinition& def, std::span<const Value> in, bool assignAutoNumbers) {
-    const auto cols = def.byNumber();
+    const auto& cols = def.byNumber();
     if (in.size() > cols.size())
         throw Error(store_->path() + ": table " + def.name + ": " + std::to_string(in.size()) +
                     " values given for " + std::to_string(cols.size()) + " columns");
     std::vector<Value> out(cols.size());
     for (std::size_t i = 0; i < cols.size(); ++i) {
         const WColumn& c = *cols[i];
-        const Value given = i < in.size() ? in[i] : Value();
+        static const Value kNotGiven;
+        const Value& given = i < in.size() ? in[i] : kNotGiven;
         if (given.isEmpty() && assignAutoNumbers && c.autoNumber() && c.type() == kLong) {
             const std::uint32_t next = def.lastAutoNumber() + 1;
             if (next > 0x7FFFFFFF)
@@ -350,7 +351,7 @@ void JetWriter::freeLongValue(const std::uint8_t* p, std::size_t n) {
 
 std::vector<std::uint8_t> JetWriter::encodeRow(TableDefinition& def, const std::vector<Value>& values,
                                                std::size_t padTo) {
-    const auto cols = def.byNumber();
+    const auto& cols = def.byNumber();
     const std::uint16_t ncols = def.maxColumns();
     const std::uint16_t nvar = def.varColumns();
     const std::size_t fixedSize = def.fixedAreaSize();
@@ -498,7 +499,7 @@ std::vector<std::uint8_t> JetWriter::encodeRow(TableDefinition& def, const std::
 }
 
 void JetWriter::decodeRow(TableDefinition& def, const std::uint8_t* row, std::size_t len, std::vector<Value>& out) {
-    const auto cols = def.byNumber();
+    const auto& cols = def.byNumber();
     out.assign(cols.size(), Value::null());
     const std::string what = "table " + def.name;
     auto damaged = [&] { return Error(store_->path() + ": " + what + ": a row is damaged"); };
@@ -655,6 +656,7 @@ void JetWriter::scan(TableDefinition& def, const std::function<bool(RowLocation,
 }
 
 void JetWriter::deleteRow(TableDefinition& def, RowLocation at) {
+    if (def.page == 2) objectsCache_.reset();
     std::vector<Value> values;
     if (!readRow(def, at, values))
         throw Error(store_->path() + ": table " + def.name + ": row " + std::to_string(at.id()) +
@@ -667,7 +669,7 @@ void JetWriter::deleteRow(TableDefinition& def, RowLocation at) {
     {
         auto [r, n] = rowBytes(real.page, real.row);
         std::vector<std::uint8_t> copy(r, r + n);
-        const auto cols = def.byNumber();
+        const auto& cols = def.byNumber();
         const std::uint16_t ncols = u16(copy.data());
         const std::size_t maskBytes = (ncols + 7) / 8;
         if (def.varColumns() > 0 && copy.size() >= maskBytes + 4) {
@@ -695,6 +697,7 @@ void JetWriter::deleteRow(TableDefinition& def, RowLocation at) {
 }
 
 std::uint64_t JetWriter::insertRow(TableDefinition& def, std::vector<Value> values) {
+    if (def.page == 2) objectsCache_.reset();
     const std::vector<std::string> keys = allKeys(def, values);
     checkKeys(def, values, keys, std::nullopt);
     const std::vector<std::uint8_t> image = encodeRow(def, values);
@@ -702,7 +705,7 @@ std::uint64_t JetWriter::insertRow(TableDefinition& def, std::vector<Value> valu
     for (std::size_t i = 0; i < def.realIndexes.size(); ++i)
         if (!keys[i].empty()) indexInsert(def, i, keys[i], at);
     def.setRowCount(def.rowCount() + 1);
-    const auto cols = def.byNumber();
+    const auto& cols = def.byNumber();
     for (std::size_t i = 0; i < cols.size(); ++i)
         if (cols[i]->autoNumber() && cols[i]->type() == kLong && !values[i].isNull() && values[i].rawInt() > 0 &&
             std::uint32_t(values[i].rawInt()) > def.lastAutoNumber())

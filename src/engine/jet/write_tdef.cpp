@@ -60,11 +60,16 @@ std::u16string toUtf16(std::string_view utf8) {
     return u;
 }
 
-std::vector<const WColumn*> TableDefinition::byNumber() const {
-    std::vector<const WColumn*> v;
-    for (const WColumn& c : columns) v.push_back(&c);
-    std::sort(v.begin(), v.end(), [](const WColumn* a, const WColumn* b) { return a->number() < b->number(); });
-    return v;
+const std::vector<const WColumn*>& TableDefinition::byNumber() const {
+    if (orderFor_ != columns.data() || orderCount_ != columns.size()) {
+        order_.clear();
+        for (const WColumn& c : columns) order_.push_back(&c);
+        std::sort(order_.begin(), order_.end(),
+                  [](const WColumn* a, const WColumn* b) { return a->number() < b->number(); });
+        orderFor_ = columns.data();
+        orderCount_ = columns.size();
+    }
+    return order_;
 }
 
 const WColumn* TableDefinition::column(std::uint16_t number) const {
