@@ -71,6 +71,10 @@ struct CatalogColumn {
     std::string name;
     std::int16_t type = adVarWChar; // ADO type code
     std::int32_t definedSize = 0;
+    // adNumeric / adDecimal: digits and decimals (0 when not known), so
+    // that the new column keeps the scale.
+    int precision = 0;
+    int scale = 0;
 };
 
 struct FieldInfo {
