@@ -1,0 +1,51 @@
+#!/bin/sh
+# Builds the fuzz harnesses with clang in their own build folder and runs
+# each for a short while on seeds made from the shared Access fixtures.
+# Exits 0 when nothing is found; non-zero (libFuzzer's code) on a finding.
+set -eu
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+shared="$root/../shared"
+build="${QM_FUZZ_BUILD:-$root/../build-fuzz}"
+seconds="${QM_FUZZ_SECONDS:-60}"
+
+if [ ! -d "$shared/fixtures/access" ]; then
+    echo "fuzz: the shared fixtures folder ($shared) is not present here; skipping"
+    exit 0
+fi
+if ! command -v clang++ >/dev/null 2>&1; then
+    echo "fuzz: clang++ is not installed; skipping"
+    exit 0
+fi
+
+generator=""
+if command -v ninja >/dev/null 2>&1; then generator="-G Ninja"; fi
+# shellcheck disable=SC2086
+cmake -S "$here" -B "$build" $generator -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang >/dev/null
+cmake --build "$build" --target fuzz_jet_file fuzz_jet_row -j 2 >/dev/null
+
+# Seeds: the small fixtures as whole files; for rows, slices of them.
+corpus="$build/corpus"
+rm -rf "$corpus"
+mkdir -p "$corpus/file" "$corpus/row"
+find "$shared/fixtures/access" -type f \( -name '*.mdb' -o -name '*.accdb' \) -size -160k | while read -r f; do
+    cp "$f" "$corpus/file/$(basename "$f")"
+done
+for f in "$corpus"/file/*; do
+    name=$(basename "$f")
+    # A few row-sized pieces from the end of each data-ish page region.
+    dd if="$f" of="$corpus/row/$name.a" bs=1 skip=$((4096 * 5 - 300)) count=300 2>/dev/null || true
+    dd if="$f" of="$corpus/row/$name.b" bs=1 skip=$((2048 * 5 - 120)) count=120 2>/dev/null || true
+done
+
+file_time=$((seconds * 2 / 3))
+row_time=$((seconds - file_time))
+echo "fuzz: whole files for ${file_time}s"
+"$build/fuzz_jet_file" -max_total_time="$file_time" -max_len=262144 -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=1 "$corpus/file" 2>"$build/fuzz_jet_file.log" || { tail -50 "$build/fuzz_jet_file.log"; exit 1; }
+echo "fuzz: single rows for ${row_time}s"
+"$build/fuzz_jet_row" -max_total_time="$row_time" -max_len=4096 -timeout=10 \
+    -print_final_stats=1 "$corpus/row" 2>"$build/fuzz_jet_row.log" || { tail -50 "$build/fuzz_jet_row.log"; exit 1; }
+grep -h 'stat::number_of_executed_units' "$build"/fuzz_jet_*.log || true
+echo "fuzz: no crash found"
