@@ -316,7 +316,9 @@ struct DbfTable::Impl {
     std::string scratch;
     std::string textScratch;
     struct MemoOut { std::size_t field; std::string data; std::uint32_t type; };
-    std::vector<MemoOut> memoScratch;
+    std::vector<MemoOut> memoScratch; // entries reused from row to row
+    std::size_t memoCount = 0;         // entries of memoScratch used by the current row
+    std::vector<std::int32_t> autoScratch;
 
     bool isVfp() const { return format == TableFormat::VisualFoxPro; }
     std::uint64_t dataStart() const { return header.headerLength; }
@@ -969,11 +971,16 @@ void DbfTable::Impl::encodeOne(const DbfField& f, const Value& v, unsigned char*
         refuse(f, v, recno, e.what());
     }
     // Memo-like fields: the data goes to the memo file once the whole row is accepted.
-    MemoOut m;
+    if (memoScratch.size() <= memoCount)
+        memoScratch.emplace_back();
+    MemoOut& m = memoScratch[memoCount];
     m.field = static_cast<std::size_t>(&f - fields.data());
     m.type = f.type == 'G' ? 2 : (f.type == 'M' ? 1 : 0);
     if (v.type() == VarType::Binary || f.binary()) {
-        m.data = v.type() == VarType::Binary || v.type() == VarType::String ? v.rawString() : v.toString();
+        if (v.type() == VarType::Binary || v.type() == VarType::String)
+            m.data.assign(v.rawString());
+        else
+            m.data = v.toString();
     } else {
         std::string text = v.type() == VarType::String ? std::string() : v.toString();
         std::string badChar;
@@ -986,7 +993,7 @@ void DbfTable::Impl::encodeOne(const DbfField& f, const Value& v, unsigned char*
     if (m.data.size() > 0x7FFFFFF0u)
         refuse(f, v, recno, "it is longer than a memo can be");
     blankField(f, rec);
-    memoScratch.push_back(std::move(m));
+    ++memoCount;
 }
 
 void DbfTable::Impl::encodeRow(std::span<const Value> values, std::uint32_t recno, std::vector<std::int32_t>& autoNext)
@@ -997,7 +1004,7 @@ void DbfTable::Impl::encodeRow(std::span<const Value> values, std::uint32_t recn
     scratch.assign(header.recordLength, '\0');
     auto* rec = reinterpret_cast<unsigned char*>(scratch.data());
     rec[0] = ' ';
-    memoScratch.clear();
+    memoCount = 0;
     autoNext.resize(fields.size());
     for (std::size_t i = 0; i < fields.size(); ++i) {
         autoNext[i] = fields[i].autoIncNext;
@@ -1437,13 +1444,14 @@ std::uint32_t DbfTable::append(std::span<const Value> values)
         if (t.header.recordCount == 0xFFFFFFFFu ||
             t.recordOffset(recno) + t.header.recordLength + 1 > 0x7FFFFFFFull)
             throw Error("The table \"" + t.name + "\" has reached the 2 GB size limit of its format.");
-        std::vector<std::int32_t> autoNext;
+        std::vector<std::int32_t>& autoNext = t.autoScratch;
         t.encodeRow(values, recno, autoNext);
         // The row is accepted: now its memos go to the memo file.
         auto* rec = reinterpret_cast<unsigned char*>(t.scratch.data());
-        if (!t.memoScratch.empty() && !t.memo)
+        if (t.memoCount > 0 && !t.memo)
             throw Error("The table \"" + t.name + "\" has no memo file.");
-        for (auto& m : t.memoScratch) {
+        for (std::size_t k = 0; k < t.memoCount; ++k) {
+            auto& m = t.memoScratch[k];
             std::uint32_t block = m.data.empty() ? 0 : t.memo->append(m.data, m.type);
             t.writeMemoPointer(t.fields[m.field], rec, block);
         }
@@ -1524,7 +1532,8 @@ void DbfTable::update(std::uint32_t recno, std::span<const Value> values)
         t.encodeRow(row, recno, autoNext);
         auto* rec = reinterpret_cast<unsigned char*>(t.scratch.data());
         rec[0] = static_cast<unsigned char>(old[0]);
-        for (auto& m : t.memoScratch) {
+        for (std::size_t k = 0; k < t.memoCount; ++k) {
+            auto& m = t.memoScratch[k];
             std::uint32_t block = m.data.empty() ? 0 : t.memo->append(m.data, m.type);
             t.writeMemoPointer(t.fields[m.field], rec, block);
         }
@@ -1608,7 +1617,7 @@ void DbfTable::encodeField(std::size_t field, const Value& value, std::string& o
     if (f.isMemo())
         throw Error("The memo field " + f.name + " has no fixed-width form.");
     std::string rec(t.header.recordLength, '\0');
-    t.memoScratch.clear();
+    t.memoCount = 0;
     t.encodeOne(f, value, reinterpret_cast<unsigned char*>(rec.data()), 0, nullptr);
     out.assign(rec, f.offset, f.length);
 }

@@ -154,7 +154,7 @@ TEST(XbaseBadInput, BrokenMemoReferencesAreNamed)
     Sample s;
     // A memo pointer past the end of the memo file.
     auto t = DbfTable::open(s.path());
-    const auto& m = t->fields()[static_cast<std::size_t>(t->fieldIndex("M"))];
+    const auto m = t->fields()[static_cast<std::size_t>(t->fieldIndex("M"))];
     const std::size_t rec2 = t->header().headerLength + t->header().recordLength * 1;
     t.reset();
     std::string d = s.dbf;
@@ -179,8 +179,8 @@ TEST(XbaseBadInput, DBaseMemoPointersAndValues)
 {
     Sample s(qm::xbase::TableFormat::DBase3);
     auto t = DbfTable::open(s.path());
-    const auto& m = t->fields()[static_cast<std::size_t>(t->fieldIndex("M"))];
-    const auto& dfield = t->fields()[static_cast<std::size_t>(t->fieldIndex("D"))];
+    const auto m = t->fields()[static_cast<std::size_t>(t->fieldIndex("M"))];
+    const auto dfield = t->fields()[static_cast<std::size_t>(t->fieldIndex("D"))];
     const std::size_t rec1 = t->header().headerLength;
     t.reset();
     std::string d = s.dbf;
