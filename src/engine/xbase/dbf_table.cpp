@@ -197,11 +197,13 @@ bool formatNumeric(Decimal d, int width, int decimals, char* out)
     if (neg)
         m = -m;
     while (scale > decimals) {
+        // Half away from zero, decided on the first dropped digit only when
+        // it is the last one dropped.
         Int128 rem = m % 10;
         m /= 10;
-        if (rem >= 5)
-            ++m;
         --scale;
+        if (scale == decimals && rem >= 5)
+            ++m;
     }
     while (scale < decimals) {
         if (m > (Int128(1) << 120))
@@ -211,10 +213,16 @@ bool formatNumeric(Decimal d, int width, int decimals, char* out)
     }
     char digits[64];
     int nd = 0;
-    do {
+    // 128-bit division is slow: switch to 64 bits as soon as the value fits.
+    while (m > Int128(0xFFFFFFFFFFFFFFFFull) && nd < 60) {
         digits[nd++] = char('0' + int(m % 10));
         m /= 10;
-    } while (m != 0 && nd < 60);
+    }
+    std::uint64_t small = static_cast<std::uint64_t>(m);
+    do {
+        digits[nd++] = char('0' + int(small % 10));
+        small /= 10;
+    } while (small != 0 && nd < 60);
     while (nd <= decimals)
         digits[nd++] = '0';
     if (nd == 0 || (nd == decimals + 1 && false))
@@ -948,9 +956,14 @@ void DbfTable::Impl::encodeOne(const DbfField& f, const Value& v, unsigned char*
             if (y < 1 || y > 9999)
                 refuse(f, v, recno, "the date lies outside the years 1 to 9999");
             if (f.type == 'D') {
-                char buf[16];
-                std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, m, d);
-                std::memcpy(p, buf, 8);
+                p[0] = static_cast<unsigned char>('0' + y / 1000);
+                p[1] = static_cast<unsigned char>('0' + y / 100 % 10);
+                p[2] = static_cast<unsigned char>('0' + y / 10 % 10);
+                p[3] = static_cast<unsigned char>('0' + y % 10);
+                p[4] = static_cast<unsigned char>('0' + m / 10);
+                p[5] = static_cast<unsigned char>('0' + m % 10);
+                p[6] = static_cast<unsigned char>('0' + d / 10);
+                p[7] = static_cast<unsigned char>('0' + d % 10);
             } else {
                 putLe32(p, static_cast<std::uint32_t>(day + kJdnEpoch));
                 putLe32(p + 4, static_cast<std::uint32_t>(ms));

@@ -444,3 +444,23 @@ TEST(XbaseWrite, StructuralIndexOfAFreeTableFollowsAppends)
     auto problems = qm::xbase::StructuralIndex::verify(*t, (dir.path() / "customer.cdx").string());
     EXPECT_TRUE(problems.empty()) << (problems.empty() ? "" : problems.front());
 }
+
+TEST(XbaseWrite, NumericTextIsRoundedHalfAwayFromZeroOnce)
+{
+    qm::test::TempDir dir;
+    auto t = DbfTable::create((dir / "n.dbf").string(), {qm::xbase::FieldSpec{"N", 'N', 8, 2}, qm::xbase::FieldSpec{"D", 'D', 8}});
+    std::string out;
+    const std::pair<const char*, const char*> cases[] = {
+        {"1.2449", "    1.24"}, {"1.245", "    1.25"}, {"-1.245", "   -1.25"}, {"0.5", "    0.50"},
+        {"-0.001", "    0.00"}, {"99999.994", "99999.99"}, {"12345678901234567890123.4", nullptr}};
+    for (const auto& [in, expected] : cases) {
+        if (!expected) {
+            EXPECT_THROW(t->encodeField(0, dec(in), out), qm::Error) << in;
+            continue;
+        }
+        t->encodeField(0, dec(in), out);
+        EXPECT_EQ(out, expected) << in;
+    }
+    t->encodeField(1, when(2024, 3, 9), out);
+    EXPECT_EQ(out, "20240309");
+}
