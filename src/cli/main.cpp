@@ -4,12 +4,14 @@
 //   quillmere-cli columns DB TABLE [--password PW]
 //   quillmere-cli export  DB TABLE [--password PW]
 //   quillmere-cli sql     DB NAME [--password PW]
+//   quillmere-cli exec    DB [--password PW] (--file SCRIPT | SQL)
 //   quillmere-cli create-db PATH [--format mdb|accdb]
 //
 // Output goes to standard output; on failure one line naming the file and
 // the problem goes to standard error and the exit status is non-zero.  Rows
 // are written whole, so a failure never leaves a partial line behind.
 #include "create_db_command.h"
+#include "exec_command.h"
 #include "json_export.h"
 #include "storage/open.h"
 
@@ -28,6 +30,7 @@ constexpr const char* kUsage =
     "       quillmere-cli columns DB TABLE [--password PW]\n"
     "       quillmere-cli export  DB TABLE [--password PW]\n"
     "       quillmere-cli sql     DB NAME [--password PW]\n"
+    "       quillmere-cli exec    DB [--password PW] (--file SCRIPT | SQL)\n"
     "       quillmere-cli create-db PATH [--format mdb|accdb]\n";
 
 struct UsageError : std::runtime_error {
@@ -173,8 +176,6 @@ int runDelegated(int argc, char** argv, int (*command)(const std::vector<std::st
     std::vector<std::string> args(argv + 2, argv + argc);
     int status = command(args, std::cout, std::cerr);
     std::cout.flush();
-    if (status == 2)
-        std::fputs(kUsage, stderr);
     return status;
 }
 
@@ -184,6 +185,8 @@ int main(int argc, char** argv)
 {
     if (argc >= 2 && std::strcmp(argv[1], "create-db") == 0)
         return runDelegated(argc, argv, qm::cli::runCreateDb);
+    if (argc >= 2 && std::strcmp(argv[1], "exec") == 0)
+        return runDelegated(argc, argv, qm::cli::runExec);
     std::string dbPath = argc > 2 ? argv[2] : "";
     try {
         Arguments a = parseArguments(argc, argv);
