@@ -563,7 +563,7 @@ void JetWriter::flushIndexes() {
         }
         held += t->nodes.size();
     }
-    if (held > 40000)
+    if (held > 60000)
         for (auto& [k, t] : trees_) t->nodes.clear();
 }
 

@@ -21,6 +21,8 @@ constexpr std::int32_t kMSysDbId = 0x10000000;
 constexpr std::uint32_t kSystemObject = 0x80000000u;
 constexpr std::size_t kMaxColumns = 255;
 constexpr std::size_t kMaxIndexes = 32;
+// Decoded index pages kept in memory within a batch (about 4 KB each).
+constexpr std::size_t kMaxHeldIndexPages = 60000;
 
 // MSysObjects columns by number.
 enum ObjectColumn { kId = 0, kParentId = 1, kName = 2, kType = 3, kDateCreate = 4, kDateUpdate = 5, kOwner = 6, kFlags = 7 };
@@ -90,6 +92,10 @@ JetWriter::JetWriter(std::unique_ptr<PageStore> store) : store_(std::move(store)
 
 // ---- pages ----
 
+// The page usage map on page 1 (row 0; a set bit = a free page).  Access
+// keeps it inline and lengthens the row as the file grows; when page 1 has
+// no room left the map becomes a reference map whose bitmap pages (type 5)
+// each cover 32,736 pages.
 void JetWriter::markPage(std::uint32_t page, bool free) {
     std::uint8_t* p = store_->write(1);
     const std::size_t hdr = format().dataHeader;
@@ -98,23 +104,27 @@ void JetWriter::markPage(std::uint32_t page, bool free) {
         throw Error(store_->path() + ": the page usage map (page 1) is damaged");
     std::size_t start = u16(p + hdr) & 0x1FFF;
     const std::size_t end = store_->pageSize();
-    if (p[start] != 0x00) {
-        mapSet(*store_, RowPointer{1, 0}, page, free, [&] { return store_->append(); }, "page usage map");
+    if (p[start] == 0x01) {
+        markPageInReference(page, free);
         return;
     }
+    if (p[start] != 0x00) throw Error(store_->path() + ": the page usage map (page 1) is of an unknown kind");
     std::uint32_t mapStart = u32(p + start + 1);
-    std::size_t capacity = (end - start - 5) * 8;
     if (page < mapStart) return; // pages before the window count as used
-    if (page - mapStart >= capacity) {
+    if (page - mapStart >= (end - start - 5) * 8) {
         if (free) return; // pages beyond the window already count as free
         const std::size_t needBytes = (page - mapStart) / 8 + 1;
         std::size_t grow = needBytes - (end - start - 5);
         grow = (grow + 63) / 64 * 64;
         const std::size_t lowest = u16(p + hdr + 2 * (slots - 1)) & 0x1FFF;
         const std::size_t tableEnd = hdr + 2 * slots;
-        if (lowest < tableEnd + grow)
-            throw Error(store_->path() + ": the database has grown past what this program's page usage map holds");
-        // Move every row down by `grow` bytes and give row 0 the room at its end.
+        if (lowest < tableEnd + grow) {
+            globalMapToReference();
+            markPageInReference(page, free);
+            return;
+        }
+        // Move every row down by `grow` bytes; row 0 gains the room at its
+        // end, which stands for pages not yet in the file (free).
         std::memmove(p + lowest - grow, p + lowest, end - lowest);
         std::memset(p + end - grow, 0xFF, grow);
         for (std::uint16_t r = 0; r < slots; ++r) {
@@ -123,13 +133,58 @@ void JetWriter::markPage(std::uint32_t page, bool free) {
         }
         put16(p + 2, std::uint16_t(u16(p + 2) - grow));
         start -= grow;
-        // The bytes that moved down are row 0's old bytes; the new tail is free pages.
-        capacity = (end - start - 5) * 8;
         mapStart = u32(p + start + 1);
     }
     const std::uint32_t bit = page - mapStart;
     if (free) p[start + 5 + bit / 8] |= std::uint8_t(1u << (bit % 8));
     else p[start + 5 + bit / 8] &= std::uint8_t(~(1u << (bit % 8)));
+}
+
+void JetWriter::markPageInReference(std::uint32_t page, bool free) {
+    const std::size_t hdr = format().dataHeader;
+    const std::uint32_t perPage = (store_->pageSize() - 4) * 8;
+    const std::uint32_t slot = page / perPage;
+    std::uint8_t* p = store_->write(1);
+    const std::size_t start = u16(p + hdr) & 0x1FFF;
+    const std::size_t end = store_->pageSize();
+    if (1 + 4 * (std::size_t(slot) + 1) > end - start)
+        throw Error(store_->path() + ": the database would grow beyond what its page usage map can describe");
+    std::uint32_t bitmap = u32(p + start + 1 + 4 * slot);
+    if (bitmap == 0) {
+        bitmap = store_->append();
+        std::uint8_t* b = store_->write(bitmap);
+        std::memset(b, 0xFF, store_->pageSize()); // every page of the range free ...
+        b[0] = kPageUsageMap;
+        b[1] = 0x01;
+        b[2] = b[3] = 0;
+        p = store_->write(1);
+        put32(p + start + 1 + 4 * slot, bitmap);
+        markPageInReference(bitmap, false); // ... but this one
+    }
+    std::uint8_t* b = store_->write(bitmap);
+    const std::uint32_t bit = page - slot * perPage;
+    if (free) b[4 + bit / 8] |= std::uint8_t(1u << (bit % 8));
+    else b[4 + bit / 8] &= std::uint8_t(~(1u << (bit % 8)));
+}
+
+void JetWriter::globalMapToReference() {
+    const std::size_t hdr = format().dataHeader;
+    std::uint8_t* p = store_->write(1);
+    const std::size_t start = u16(p + hdr) & 0x1FFF;
+    const std::size_t end = store_->pageSize();
+    const std::uint32_t mapStart = u32(p + start + 1);
+    const std::vector<std::uint8_t> bits(p + start + 5, p + end);
+    std::memset(p + start, 0, end - start);
+    p[start] = 0x01;
+    const std::uint32_t pages = store_->pageCount();
+    for (std::uint32_t pg = 0; pg < pages; ++pg) {
+        bool isFree = false;
+        if (pg >= mapStart && pg - mapStart < bits.size() * 8) {
+            const std::uint32_t bit = pg - mapStart;
+            isFree = bits[bit / 8] & (1u << (bit % 8));
+        }
+        markPageInReference(pg, isFree);
+    }
 }
 
 std::uint32_t JetWriter::allocatePage() {
@@ -849,16 +904,20 @@ void JetWriter::endCall() {
         commit();
         return;
     }
-    // Inside a batch: now and then move the index pages and definitions into
-    // the page cache and let the store write early; the journal keeps the
-    // whole batch undoable.
+    // Inside a batch: now and then let the store write changed pages early
+    // (the journal keeps the whole batch undoable).  Index pages stay
+    // decoded in memory until the batch ends unless they grow too many.
     if (++callsInBatch_ % 4096 == 0) {
-        flushIndexes();
-        for (std::uint32_t page : dirtyDefs_) {
-            auto it = defs_.find(page);
-            if (it != defs_.end()) saveDefinition(*it->second);
+        std::size_t held = 0;
+        for (const auto& [key, t] : trees_) held += t->nodes.size();
+        if (held > kMaxHeldIndexPages) {
+            flushIndexes();
+            for (std::uint32_t page : dirtyDefs_) {
+                auto it = defs_.find(page);
+                if (it != defs_.end()) saveDefinition(*it->second);
+            }
+            dirtyDefs_.clear();
         }
-        dirtyDefs_.clear();
         store_->spill();
     }
 }

@@ -166,6 +166,8 @@ private:
 
     // global usage map
     void markPage(std::uint32_t page, bool free);
+    void markPageInReference(std::uint32_t page, bool free);
+    void globalMapToReference();
 
     void endCall();
     void forgetCaches();

@@ -283,3 +283,63 @@ TEST(Rows, ManyRowsFillPagesAndReadBackInOrder) {
     EXPECT_EQ(rows[100][2], std::string(5000, 'm'));
     EXPECT_EQ(qm::test::run({"mdb-count", p.string(), "Log"}).out, std::to_string(n) + "\n");
 }
+
+TEST(LargeFiles, ThePageUsageMapOutgrowsPageOneAndStaysRight) {
+    QM_REQUIRE_PROGRAM("mdb-export");
+    qm::test::TempDir dir;
+    const fs::path p = newDatabase(dir, "large.mdb");
+    const int rows = 34000; // each value fills a page of its own: past the 32,000 pages page 1 can map
+    {
+        auto db = openWritable(p);
+        db->createTable({"Blobs", {col("N", CT::Long), col("Data", CT::LongBinary)}, {{"PrimaryKey", {"N"}, true, false}}});
+        db->beginBatch();
+        std::string blob = bytes(4000);
+        for (int i = 0; i < rows; ++i) {
+            blob[0] = char(i & 0xFF);
+            blob[1] = char(i >> 8);
+            db->append("Blobs", std::vector<Value>{Value::longInt(i), Value::binary(blob)});
+        }
+        db->endBatch();
+    }
+    const auto pages = fs::file_size(p) / 4096;
+    EXPECT_GT(pages, 34000u);
+    // Page 1 row 0 is now a reference map; every page of the file is marked
+    // in use (bit 0) by the bitmap pages it names.
+    const std::string file = qm::test::readFile(p);
+    const auto* b = reinterpret_cast<const std::uint8_t*>(file.data());
+    const std::size_t row0 = (b[4096 + 14] | b[4096 + 15] << 8) & 0x1FFF;
+    ASSERT_EQ(b[4096 + row0], 0x01);
+    std::size_t marked = 0;
+    for (std::size_t slot = 0; slot < 17; ++slot) {
+        const std::uint8_t* s = b + 4096 + row0 + 1 + 4 * slot;
+        const std::uint32_t bitmap = std::uint32_t(s[0]) | std::uint32_t(s[1]) << 8 | std::uint32_t(s[2]) << 16;
+        if (!bitmap) continue;
+        ASSERT_LT(bitmap, pages);
+        EXPECT_EQ(b[std::size_t(bitmap) * 4096], 0x05);
+        for (std::size_t pg = slot * 32736; pg < std::min<std::size_t>(pages, (slot + 1) * 32736); ++pg) {
+            const std::size_t bit = pg - slot * 32736;
+            EXPECT_FALSE(b[std::size_t(bitmap) * 4096 + 4 + bit / 8] & (1u << (bit % 8))) << "page " << pg;
+            ++marked;
+        }
+    }
+    EXPECT_EQ(marked, pages);
+    // The data reads back and the database still takes rows.
+    openWritable(p)->append("Blobs", std::vector<Value>{Value::longInt(rows), Value::binary("last")});
+    EXPECT_EQ(qm::test::run({"mdb-count", p.string(), "Blobs"}).out, std::to_string(rows + 1) + "\n");
+    storage::OpenOptions ro;
+    ro.readOnly = true;
+    auto db = qm::jet::openDatabase(p.string(), ro);
+    auto c = db->scan("Blobs");
+    int seen = 0;
+    while (c->next()) {
+        const std::string& data = c->value(1).rawString();
+        if (seen < rows) {
+            ASSERT_EQ(data.size(), 4000u);
+            ASSERT_EQ(std::uint8_t(data[0]) | std::uint8_t(data[1]) << 8, seen);
+        } else {
+            EXPECT_EQ(data, "last");
+        }
+        ++seen;
+    }
+    EXPECT_EQ(seen, rows + 1);
+}
