@@ -143,7 +143,7 @@ TEST(XbaseCrash, KilledWritersLeaveConsistentFiles)
             std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count());
     }
     std::mt19937 rng(12345);
-    const int rounds = 20;
+    const int rounds = 15;
     for (int round = 0; round < rounds; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         int fds[2];
