@@ -56,7 +56,8 @@ bool TableScanner::next() {
 }
 
 JetCursor::JetCursor(PageSource& src, std::shared_ptr<const TableDef> table, std::vector<storage::ColumnDef> columns)
-    : table_(std::move(table)), columns_(std::move(columns)), scanner_(src, *table_), decoder_(src, *table_) {
+    : table_(std::move(table)), columns_(std::move(columns)), path_(src.path()), scanner_(src, *table_),
+      decoder_(src, *table_) {
     values_.resize(table_->columns.size());
 }
 
@@ -67,10 +68,10 @@ bool JetCursor::next() {
 }
 
 const Value& JetCursor::value(std::size_t column) {
-    if (!onRow_) throw Error("table " + table_->name + ": there is no current row");
+    if (!onRow_) throw Error(path_ + ": table " + table_->name + ": there is no current row");
     if (column >= values_.size())
-        throw Error("table " + table_->name + ": there is no column " + std::to_string(column) + " (the table has " +
-                    std::to_string(values_.size()) + ")");
+        throw Error(path_ + ": table " + table_->name + ": there is no column " + std::to_string(column) +
+                    " (the table has " + std::to_string(values_.size()) + ")");
     return values_[column];
 }
 

@@ -54,6 +54,7 @@ public:
 private:
     std::shared_ptr<const TableDef> table_;
     std::vector<storage::ColumnDef> columns_;
+    std::string path_;
     TableScanner scanner_;
     RowDecoder decoder_;
     std::vector<Value> values_;

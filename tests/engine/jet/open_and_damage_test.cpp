@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <map>
+#include <set>
 
 using namespace qm;
 using namespace qm::jet;
@@ -102,6 +103,30 @@ TEST(ReadOnly, WritesRefusedAndFileUntouched) {
         EXPECT_THROW(db->createView("v", "SELECT 1"), Error);
     }
     EXPECT_TRUE(qm::test::readFile(path) == before);
+}
+
+TEST(Cursor, StreamsRowsAndReportsMisuse) {
+    QM_REQUIRE_SHARED();
+    const std::string path = qm::test::fixture("access/mdbtestdata/nwind.mdb").string();
+    JetDatabase db(path, {});
+    auto cur = db.scan("Order Details");
+    EXPECT_NE(errorOf([&] { cur->value(0); }).find(path + ": table Order Details: there is no current row"),
+              std::string::npos);
+    std::uint64_t rows = 0;
+    std::set<std::uint64_t> ids;
+    while (cur->next()) {
+        ++rows;
+        ids.insert(cur->rowId());
+    }
+    EXPECT_EQ(rows, 2155u);
+    EXPECT_EQ(ids.size(), rows) << "row ids are unique";
+    // The page cache stays small: the table is read once, page by page.
+    EXPECT_LT(db.pages().reads(), std::uint64_t(db.pages().pageCount()));
+    EXPECT_FALSE(cur->next());
+    EXPECT_THROW(cur->value(0), Error);
+    auto again = db.scan("order details");
+    ASSERT_TRUE(again->next());
+    EXPECT_NE(errorOf([&] { again->value(5); }).find("there is no column 5 (the table has 5)"), std::string::npos);
 }
 
 TEST(Catalog, ProviderOrderAndKinds) {
