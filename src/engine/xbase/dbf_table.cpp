@@ -337,6 +337,17 @@ struct DbfTable::Impl {
 
     Error damaged(const std::string& what) const { return Error("The table \"" + path + "\" is damaged: " + what + "."); }
 
+    void decodeText(std::string_view bytes, std::string& out, const DbfField& f, std::uint32_t recno) const
+    {
+        if (cp->decode(bytes, out))
+            return;
+        char mark[8];
+        std::snprintf(mark, sizeof mark, "0x%02X", header.codePageMark);
+        throw Error("The table \"" + path + "\" holds text in code page " +
+                    (cp->number() ? std::to_string(cp->number()) : std::string("(unknown)")) + " (mark " + mark +
+                    "), which this program cannot convert (record " + std::to_string(recno) + ", field " + f.name + ").");
+    }
+
     void parseHeader();
     void openMemo(bool writable);
     void decode(const unsigned char* rec, std::size_t fieldIndex, Value& out, std::uint32_t recno) const;
@@ -456,8 +467,9 @@ void DbfTable::Impl::parseHeader()
     file.readExact(0, rawHeader.data(), rawHeader.size(), "the table header");
     const auto* raw = reinterpret_cast<const unsigned char*>(rawHeader.data());
 
-    int cpNumber = codePageForMark(header.codePageMark);
-    cp = &CodePage::get(cpNumber == 0 ? 1252 : cpNumber);
+    // An unknown mark gives a converter that reads plain ASCII only: text
+    // in it is refused rather than guessed.
+    cp = &CodePage::get(codePageForMark(header.codePageMark));
 
     fields.clear();
     nullFlags.reset();
@@ -649,7 +661,7 @@ void DbfTable::Impl::decode(const unsigned char* rec, std::size_t index, Value& 
         if (f.binary())
             out.setBinary(bytes);
         else
-            cp->decode(bytes, out.mutableString(VarType::String));
+            decodeText(bytes, out.mutableString(VarType::String), f, recno);
         return;
     }
     case 'V':
@@ -664,7 +676,7 @@ void DbfTable::Impl::decode(const unsigned char* rec, std::size_t index, Value& 
         if (f.binary())
             out.setBinary(bytes);
         else
-            cp->decode(bytes, out.mutableString(VarType::String));
+            decodeText(bytes, out.mutableString(VarType::String), f, recno);
         return;
     }
     case 'N':
@@ -778,7 +790,7 @@ void DbfTable::Impl::decode(const unsigned char* rec, std::size_t index, Value& 
     } catch (const Error& e) {
         throw Error(std::string(e.what()) + " (table \"" + name + "\", record " + std::to_string(recno) + ", field " + f.name + ")");
     }
-    cp->decode(bytes, target);
+    decodeText(bytes, target, f, recno);
 }
 
 void DbfTable::Impl::refuse(const DbfField& f, const Value& v, std::uint32_t recno, const std::string& why) const

@@ -250,3 +250,32 @@ TEST(XbaseBadInput, RandomlyDamagedFilesNeverCrash)
         EXPECT_GT(fine, 50);
     }
 }
+
+TEST(XbaseBadInput, TextInAnUnknownCodePageIsRefusedNotGuessed)
+{
+    qm::test::TempDir dir;
+    const std::string path = (dir / "cp.dbf").string();
+    {
+        auto t = DbfTable::create(path, {FieldSpec{"T", 'C', 10}});
+        t->append(std::vector<Value>{Value::string("plain")});
+        t->append(std::vector<Value>{Value::string("caf\xC3\xA9")});
+    }
+    std::string d = qm::test::readFile(path);
+    d[29] = 0x7F; // a mark no code page has
+    qm::test::writeFile(path, d);
+    auto t = DbfTable::open(path);
+    auto r = t->reader();
+    Value v;
+    ASSERT_TRUE(r->next());
+    r->decode(0, v); // ASCII reads the same in every code page
+    EXPECT_EQ(v.rawString(), "plain     ");
+    ASSERT_TRUE(r->next());
+    try {
+        r->decode(0, v);
+        ADD_FAILURE() << "guessed";
+    } catch (const qm::Error& e) {
+        EXPECT_NE(std::string(e.what()).find("mark 0x7F"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("cp.dbf"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("record 2"), std::string::npos) << e.what();
+    }
+}

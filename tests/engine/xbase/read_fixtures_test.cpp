@@ -78,6 +78,21 @@ TEST(XbaseFixtures, EveryTableReadsAsDbfreadReadsIt)
         std::unique_ptr<DbfTable> table;
         ASSERT_NO_THROW(table = DbfTable::open(path));
         std::vector<std::vector<std::string>> ours;
+        if (name == "mazovia.dbf") {
+            // Its two records carry 0x00 as deletion flag (dbfread drops them;
+            // the FoxPro engines treat anything but '*' as live) and Polish
+            // text in the Mazovia code page, which this system cannot convert:
+            // refused by name instead of read as wrong letters.
+            EXPECT_EQ(theirs[k].rows.size(), 0u);
+            try {
+                readAll(path, ours);
+                ADD_FAILURE() << "Mazovia text was read";
+            } catch (const qm::Error& e) {
+                EXPECT_NE(std::string(e.what()).find("code page 620"), std::string::npos) << e.what();
+                EXPECT_NE(std::string(e.what()).find("field A2"), std::string::npos) << e.what();
+            }
+            continue;
+        }
         try {
             readAll(path, ours);
         } catch (const qm::Error& e) {
@@ -92,14 +107,6 @@ TEST(XbaseFixtures, EveryTableReadsAsDbfreadReadsIt)
         ASSERT_EQ(ref.fieldNames.size(), table->fields().size());
         for (std::size_t i = 0; i < ref.fieldNames.size(); ++i)
             EXPECT_EQ(ref.fieldNames[i], table->fields()[i].name);
-        if (name == "mazovia.dbf") {
-            // Its two records carry 0x00 as deletion flag; dbfread drops such
-            // records, the FoxPro engines treat anything but '*' as live.
-            EXPECT_EQ(ref.rows.size(), 0u);
-            ASSERT_EQ(ours.size(), 2u);
-            EXPECT_EQ(ours[0][0], "str 323032302d30312d3034"); // "2020-01-04"
-            continue;
-        }
         ASSERT_EQ(ours.size(), ref.rows.size()) << "live row count";
         for (std::size_t r = 0; r < ours.size(); ++r) {
             ASSERT_EQ(ours[r].size(), ref.rows[r].size());
