@@ -244,8 +244,11 @@ void MemoFile::flush(Journal* journal)
 {
     if (!hasPending())
         return;
-    if (journal)
+    if (journal) {
+        // The header is rewritten in place: keep its old bytes for an undo.
+        journal->protectRange(file_.path(), 0, 8);
         journal->sync();
+    }
     if (!pending_.empty()) {
         file_.writeAt(pendingStart_, pending_);
         pendingStart_ += pending_.size();
