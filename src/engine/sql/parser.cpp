@@ -1,5 +1,6 @@
 #include "sql/parser.h"
 
+#include "sql/eval.h"
 #include "sql/types.h"
 
 #include <charconv>
@@ -126,7 +127,18 @@ struct ParserImpl {
     }
 
     // ---- expressions ----
-    ExprPtr expr() { return orExpr(); }
+    ExprPtr expr() {
+        // A lone literal followed by ',' or ')' (the values of an INSERT)
+        // needs none of the precedence levels.
+        const Token& t = cur();
+        const Token& n = peek();
+        if ((n.kind == Tok::Symbol && n.text.size() == 1 && (n.text[0] == ',' || n.text[0] == ')'))
+            && (t.kind == Tok::Number || t.kind == Tok::String || t.kind == Tok::DateLit
+                || (t.kind == Tok::Bracket && fox()) || (t.kind == Tok::Word && iequals(t.text, "NULL")))) {
+            return primary();
+        }
+        return orExpr();
+    }
 
     ExprPtr binary(BinOp op, ExprPtr a, ExprPtr b) {
         auto e = std::make_unique<Expr>();
@@ -394,6 +406,11 @@ struct ParserImpl {
             if (t.text.empty()) fail(t, "the name is empty");
             return columnRef(std::string(t.text), t.offset);
         case Tok::Word: {
+            if (peek().is("(")) {
+                if (t.isWord("SELECT") || t.isWord("EXISTS")) fail(t, "a subquery is not supported here");
+                ++pos;
+                return call(t);
+            }
             if (t.isWord("NULL")) { ++pos; return makeLiteral(Value::null(), t.offset); }
             if (t.isWord("TRUE") || t.isWord("YES") || t.isWord("ON")) {
                 if (!peek().is("(") && !peek().is(".")) { ++pos; return makeLiteral(Value::boolean(true), t.offset); }
@@ -429,6 +446,7 @@ struct ParserImpl {
         e->kind = Expr::Kind::Call;
         e->offset = fn.offset;
         e->name = std::string(fn.text);
+        e->function = static_cast<int>(lookupFunction(fn.text, dialect)); // -1 when unknown: reported when run
         expect("(");
         if (accept(")")) return e;
         do {
