@@ -270,3 +270,50 @@ TEST(SqlParser, BadInputFailsCleanly) {
 
 } // namespace
 } // namespace qm::sql
+
+namespace qm::sql {
+namespace {
+
+// Mangled statements (cut, doubled, bytes replaced) must give a ParseError
+// or a tree, never a crash or a hang.
+TEST(SqlParser, MangledInputNeverCrashes) {
+    const std::string seeds[] = {
+        "insert into [Orders] (ID,Label,Born) values (1,'it''s here',Date(2016,11,3))",
+        "SELECT a.*, Count(*) FROM (t AS a INNER JOIN u ON a.x = u.y) WHERE a.d > #2016-11-03# GROUP BY a.k ORDER BY 2 DESC",
+        "CREATE TABLE t (a C(10) NULL, b N(12,2), c T) ;\r\n SELECT * FROM t WHERE x $ 'abc' AND d = {^2016-11-03}",
+        "SELECT * INTO [dBase IV;DATABASE=C:\\D\\;].[T] FROM `T`",
+    };
+    std::uint32_t state = 12345;
+    auto rnd = [&] { state = state * 1103515245u + 12345u; return state >> 8; };
+    for (int round = 0; round < 4000; ++round) {
+        std::string s = seeds[round % 4];
+        const int edits = 1 + static_cast<int>(rnd() % 4);
+        for (int e = 0; e < edits && !s.empty(); ++e) {
+            const std::size_t at = rnd() % s.size();
+            switch (rnd() % 3) {
+            case 0: s[at] = static_cast<char>(rnd() % 256); break;
+            case 1: s.erase(at, 1 + rnd() % 8); break;
+            default: s.insert(at, s.substr(rnd() % s.size(), 1 + rnd() % 6)); break;
+            }
+        }
+        for (Dialect d : {Dialect::Access, Dialect::FoxPro}) {
+            ScriptSplitter split(s, d);
+            ScriptStatement st;
+            Parser p(d);
+            int pieces = 0;
+            while (split.next(st)) {
+                ASSERT_LT(++pieces, 1000);
+                Statement out;
+                try {
+                    if (p.parse(st.text, out)) toSql(out, d);
+                } catch (const ParseError& e) {
+                    EXPECT_LE(e.offset, st.text.size());
+                } catch (const Error&) {
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace qm::sql
