@@ -305,7 +305,12 @@ struct Printer {
             for (std::size_t r = 0; r < in.rows.size(); ++r) {
                 if (r) out += ", ";
                 out += '(';
-                for (std::size_t i = 0; i < in.rows[r].size(); ++i) { if (i) out += ", "; expr(*in.rows[r][i]); }
+                for (std::size_t i = 0; i < in.rows[r].size(); ++i) {
+                    if (i) out += ", ";
+                    const InsertValue& v = in.rows[r][i];
+                    if (v.expr) expr(*v.expr);
+                    else literal(v.value);
+                }
                 out += ')';
             }
             break;

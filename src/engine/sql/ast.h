@@ -123,11 +123,19 @@ struct CreateTable {
     std::vector<storage::IndexSpec> indexes; // table-level PRIMARY KEY / UNIQUE constraints
 };
 
+// One value of a VALUES row: a literal is kept as its value (no tree), an
+// expression as its tree.
+struct InsertValue {
+    Value value;
+    ExprPtr expr;               // null for a literal
+    std::uint32_t offset = 0;
+};
+
 struct Insert {
     TableName table;
     std::vector<std::string> columns;     // empty: every column in order
     std::string_view columnListText;      // raw text of "(a,b,c)"; lets the executor reuse its lookup
-    std::vector<std::vector<ExprPtr>> rows; // VALUES rows
+    std::vector<std::vector<InsertValue>> rows; // VALUES rows
     std::unique_ptr<Select> select;       // INSERT ... SELECT
 };
 

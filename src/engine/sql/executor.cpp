@@ -1066,21 +1066,22 @@ std::int64_t Executor::Impl::executeInsert(Insert& ins) {
                         + " values, " + std::to_string(mapping.size()) + " fields).");
         rowBuffer.assign(columns.size(), Value());
         for (std::size_t i = 0; i < values.size(); ++i) {
-            Expr& e = *values[i];
+            InsertValue& iv = values[i];
             const ColumnDef& col = columns[static_cast<std::size_t>(mapping[i])];
             try {
                 Value v;
-                if (e.kind == Expr::Kind::Literal) v = std::move(e.value);
+                if (!iv.expr) v = std::move(iv.value);
+                else if (iv.expr->kind == Expr::Kind::Literal) v = std::move(iv.expr->value);
                 else {
-                    if (e.kind == Expr::Kind::Column)
-                        placed(e.offset, "Unknown name '" + e.name + "': a value is expected here (text needs quotes).");
-                    v = evaluate(e, ctx);
+                    if (iv.expr->kind == Expr::Kind::Column)
+                        placed(iv.offset, "Unknown name '" + iv.expr->name + "': a value is expected here (text needs quotes).");
+                    v = evaluate(*iv.expr, ctx);
                 }
                 rowBuffer[static_cast<std::size_t>(mapping[i])] = convertForColumn(std::move(v), col, table);
             } catch (const PlacedError&) {
                 throw;
             } catch (const Error& err) {
-                placed(e.offset, err.what());
+                placed(iv.offset, err.what());
             }
         }
         d.append(table, rowBuffer);

@@ -750,6 +750,67 @@ struct ParserImpl {
         st.alter = std::move(at);
     }
 
+    static bool endsValue(const Token& t) {
+        return t.kind == Tok::Symbol && t.text.size() == 1 && (t.text[0] == ',' || t.text[0] == ')');
+    }
+
+    // The values the transfers write are literals and Date(y,m,d): those are
+    // taken as values straight away; anything else becomes a tree.
+    InsertValue insertValue() {
+        InsertValue v;
+        const Token& t = cur();
+        v.offset = t.offset;
+        if (endsValue(peek())) {
+            switch (t.kind) {
+            case Tok::Number: ++pos; v.value = numberLiteral(t); return v;
+            case Tok::String: ++pos; v.value = Value::string(unquote(t)); return v;
+            case Tok::DateLit: ++pos; v.value = dateLiteral(t); return v;
+            case Tok::Bracket:
+                if (fox()) { ++pos; v.value = Value::string(std::string(t.text)); return v; }
+                break;
+            case Tok::Word:
+                if (iequals(t.text, "NULL")) { ++pos; v.value = Value::null(); return v; }
+                break;
+            case Tok::DotWord:
+                if (t.isWord("NULL")) { ++pos; v.value = Value::null(); return v; }
+                if (t.isWord("T") || t.isWord("Y") || t.isWord("F") || t.isWord("N")) {
+                    ++pos;
+                    v.value = Value::boolean(t.isWord("T") || t.isWord("Y"));
+                    return v;
+                }
+                break;
+            default: break;
+            }
+        }
+        if (t.kind == Tok::Word && (iequals(t.text, "Date") || iequals(t.text, "DateTime")) && peek().is("(")) {
+            // Date(2016,11,3) / DateTime(2016,11,3,10,30,0) with plain numbers.
+            int parts[6] = {0, 0, 0, 0, 0, 0};
+            std::size_t k = pos + 2, n = 0;
+            bool plain = true;
+            while (n < 6) {
+                const Token& num = tk[std::min(k, tk.size() - 1)];
+                int x = 0;
+                auto [p, ec] = std::from_chars(num.text.data(), num.text.data() + num.text.size(), x);
+                if (num.kind != Tok::Number || ec != std::errc() || p != num.text.data() + num.text.size()) { plain = false; break; }
+                parts[n++] = x;
+                const Token& sep = tk[std::min(k + 1, tk.size() - 1)];
+                k += 2;
+                if (sep.is(")")) break;
+                if (!sep.is(",")) { plain = false; break; }
+            }
+            const bool isDate = iequals(t.text, "Date");
+            if (plain && (isDate ? n == 3 : n >= 3) && tk[k - 1].is(")") && endsValue(tk[std::min(k, tk.size() - 1)])
+                && date::isValidDate(parts[0], parts[1], parts[2]) && parts[0] >= 100 && parts[3] >= 0 && parts[3] <= 23
+                && parts[4] >= 0 && parts[4] <= 59 && parts[5] >= 0 && parts[5] <= 59) {
+                v.value = Value::date(date::fromParts(parts[0], parts[1], parts[2], parts[3], parts[4], parts[5]));
+                pos = k;
+                return v;
+            }
+        }
+        v.expr = expr();
+        return v;
+    }
+
     void insert(Statement& st) {
         stmtName = "INSERT INTO";
         st.kind = StatementKind::Insert;
@@ -767,9 +828,9 @@ struct ParserImpl {
         if (acceptWord("VALUES")) {
             do {
                 expect("(");
-                std::vector<ExprPtr> row;
+                std::vector<InsertValue> row;
                 row.reserve(ins->columns.empty() ? 8 : ins->columns.size());
-                do row.push_back(expr()); while (accept(","));
+                do row.push_back(insertValue()); while (accept(","));
                 expect(")");
                 ins->rows.push_back(std::move(row));
             } while (accept(","));

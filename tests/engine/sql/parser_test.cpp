@@ -66,9 +66,14 @@ TEST(SqlParser, InsertKeepsNamesValuesAndTheRawColumnList) {
     EXPECT_EQ(in.columnListText, "(ID,Label,Born,Active,Note)");
     ASSERT_EQ(in.rows.size(), 1u);
     ASSERT_EQ(in.rows[0].size(), 5u);
-    EXPECT_EQ(in.rows[0][1]->value.rawString(), "it's here");
-    EXPECT_EQ(in.rows[0][2]->kind, Expr::Kind::Call);
-    EXPECT_TRUE(in.rows[0][4]->value.isNull());
+    EXPECT_EQ(in.rows[0][1].value.rawString(), "it's here");
+    EXPECT_EQ(in.rows[0][2].value.rawDouble(), date::fromParts(2016, 11, 3)); // Date(2016,11,3) taken as a value
+    EXPECT_TRUE(in.rows[0][4].value.isNull());
+    // Anything else stays an expression, evaluated when the row is stored.
+    const Statement e = parse("insert into [T] (a,b,c) values (1+2, Date(2016,2,30), Date(y,1,1))", Dialect::FoxPro);
+    EXPECT_TRUE(e.insert->rows[0][0].expr);
+    EXPECT_TRUE(e.insert->rows[0][1].expr); // not a date: the error comes with the row
+    EXPECT_TRUE(e.insert->rows[0][2].expr);
 }
 
 TEST(SqlParser, ExternalDBaseTargetIsSplitIntoTypeAndFolder) {
