@@ -123,7 +123,7 @@ void appendKeySegment(const WColumn& col, bool asc, const Value& v, bool ace, st
     case kNumeric: {
         const Decimal d = v.rawDecimal().rescaled(col.scale());
         const bool negative = d.mantissa < 0;
-        unsigned __int128 mag = negative ? (unsigned __int128)(-d.mantissa) : (unsigned __int128)d.mantissa;
+        UInt128 mag = negative ? (UInt128)(-d.mantissa) : (UInt128)d.mantissa;
         std::uint8_t m[16];
         for (int i = 15; i >= 0; --i) {
             m[i] = std::uint8_t(mag & 0xFF);

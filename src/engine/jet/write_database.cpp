@@ -3,6 +3,8 @@
 
 #include "index_keys.h"
 #include "index_tree.h"
+#include "properties.h"
+#include "text.h"
 #include "rc4.h"
 #include "storage/storage.h"
 
@@ -505,6 +507,7 @@ const std::vector<ObjectRow>& JetWriter::objects() {
         o.name = v[kName].isNull() ? std::string() : v[kName].rawString();
         o.type = v[kType].isNull() ? std::int16_t(0) : std::int16_t(v[kType].rawInt());
         o.flags = v[kFlags].isNull() ? 0u : std::uint32_t(v[kFlags].rawInt());
+        if (v.size() > 14 && !v[14].isNull()) o.properties = v[14].rawString();
         o.where = RowPointer{at.page, at.row};
         out.push_back(std::move(o));
         return true;
@@ -522,7 +525,90 @@ std::optional<ObjectRow> JetWriter::findObject(std::int32_t parentId, const std:
 TableDefinition& JetWriter::tableNamed(const std::string& name) {
     const auto o = findObject(kTables, name);
     if (!o || o->type != 1) throw Error(store_->path() + ": there is no table named " + name);
-    return definition(std::uint32_t(o->id) & 0x00FFFFFF, o->name);
+    TableDefinition& def = definition(std::uint32_t(o->id) & 0x00FFFFFF, o->name);
+    if (!def.propertiesRead) {
+        def.propertiesRead = true;
+        if (!o->properties.empty()) {
+            static const CodePage westernEurope(1252);
+            const PropertyMap props = parseProperties(o->properties, false, westernEurope);
+            for (const WColumn& c : def.columns) {
+                auto it = props.find(c.name);
+                if (it == props.end()) continue;
+                auto r = it->second.find("Required");
+                if (r != it->second.end() && !r->second.bytes.empty() && r->second.bytes[0] != 0)
+                    def.required.push_back(c.number());
+            }
+        }
+    }
+    return def;
+}
+
+static std::string columnProperties(const TableRequest& req) {
+    // MR2 blob with Required (Yes/No, engine property) for the columns that
+    // must have a value, as Access stores it for a table's fields.
+    std::vector<std::string> names;
+    auto nameIndex = [&](const std::string& n) {
+        for (std::size_t i = 0; i < names.size(); ++i)
+            if (names[i] == n) return std::uint16_t(i);
+        names.push_back(n);
+        return std::uint16_t(names.size() - 1);
+    };
+    auto u16le = [](std::string& s, std::uint16_t v) {
+        s.push_back(char(v & 0xFF));
+        s.push_back(char(v >> 8));
+    };
+    auto u32le = [&](std::string& s, std::uint32_t v) {
+        u16le(s, std::uint16_t(v));
+        u16le(s, std::uint16_t(v >> 16));
+    };
+    auto utf16 = [](const std::string& utf8) {
+        std::string out;
+        for (char16_t c : toUtf16(utf8)) {
+            out.push_back(char(c & 0xFF));
+            out.push_back(char(c >> 8));
+        }
+        return out;
+    };
+    std::string chunks;
+    for (const ColumnRequest& c : req.columns) {
+        if (!c.required && c.allowZeroLength) continue;
+        std::string body;
+        const std::string n = utf16(c.name);
+        u32le(body, std::uint32_t(6 + n.size()));
+        u16le(body, std::uint16_t(n.size()));
+        body += n;
+        auto boolean = [&](const char* prop, bool value) {
+            u16le(body, 9);
+            body.push_back(1);    // engine property
+            body.push_back(0x01); // Yes/No
+            u16le(body, nameIndex(prop));
+            u16le(body, 1);
+            body.push_back(value ? char(0xFF) : char(0));
+        };
+        if (c.required) boolean("Required", true);
+        if ((c.type == kText || c.type == kMemo) && !c.allowZeroLength) boolean("AllowZeroLength", false);
+        u32le(chunks, std::uint32_t(6 + body.size()));
+        u16le(chunks, 0x0001);
+        chunks += body;
+    }
+    if (chunks.empty()) return {};
+    std::string list;
+    for (const std::string& n : names) {
+        const std::string u = utf16(n);
+        u16le(list, std::uint16_t(u.size()));
+        list += u;
+    }
+    std::string blob("MR2\0", 4);
+    u32le(blob, std::uint32_t(6 + list.size()));
+    u16le(blob, 0x0080);
+    blob += list;
+    // The table itself: an empty value chunk, as Access writes one.
+    u32le(blob, 12);
+    u16le(blob, 0x0000);
+    u32le(blob, 6);
+    u16le(blob, 0);
+    blob += chunks;
+    return blob;
 }
 
 std::int32_t JetWriter::nextSyntheticId() {
@@ -533,7 +619,8 @@ std::int32_t JetWriter::nextSyntheticId() {
     return std::int32_t(std::uint32_t(best + 1));
 }
 
-void JetWriter::addCatalogRows(std::int32_t id, const std::string& name, std::int16_t type, std::uint32_t flags) {
+void JetWriter::addCatalogRows(std::int32_t id, const std::string& name, std::int16_t type, std::uint32_t flags,
+                               const std::string& properties) {
     TableDefinition& objs = definition(2, "MSysObjects");
     std::string owner;
     bool ownerFound = false;
@@ -559,6 +646,7 @@ void JetWriter::addCatalogRows(std::int32_t id, const std::string& name, std::in
     row[kDateUpdate] = Value::date(now);
     row[kOwner] = Value::binary(owner);
     row[kFlags] = Value::longInt(std::int32_t(flags));
+    if (!properties.empty()) row[14] = Value::binary(properties);
     insertRow(objs, row);
     if (acesPage == 0) return;
     TableDefinition& aces = definition(acesPage, "MSysACEs");
@@ -611,7 +699,11 @@ std::uint32_t JetWriter::createTable(const TableRequest& request) {
                     (o->type == 5 ? "a query" : "a table") + " of that name already exists");
     CallGuard guard{*this};
     const std::uint32_t page = buildTable(request);
-    addCatalogRows(std::int32_t(page), request.name, 1, request.flags);
+    addCatalogRows(std::int32_t(page), request.name, 1, request.flags, columnProperties(request));
+    TableDefinition& def = definition(page, request.name);
+    def.propertiesRead = true;
+    for (std::size_t i = 0; i < request.columns.size(); ++i)
+        if (request.columns[i].required) def.required.push_back(std::uint16_t(i));
     endCall();
     guard.done = true;
     return page;

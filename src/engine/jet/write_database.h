@@ -40,6 +40,7 @@ struct ColumnRequest {
     bool autoNumber = false;
     bool guidAutoNumber = false;
     bool hyperlink = false;
+    bool allowZeroLength = true;
     std::uint8_t flagBits = 0;  // extra descriptor flags (system tables: 0x10, 0x30)
 };
 
@@ -67,6 +68,7 @@ struct ObjectRow {
     std::string name;
     std::int16_t type = 0;
     std::uint32_t flags = 0;
+    std::string properties; // LvProp
     RowPointer where;
 };
 
@@ -123,7 +125,8 @@ public:
     std::optional<ObjectRow> findObject(std::int32_t parentId, const std::string& name);
     TableDefinition& tableNamed(const std::string& name);
     // Inserts MSysObjects and MSysACEs rows for a new object of the Tables container.
-    void addCatalogRows(std::int32_t id, const std::string& name, std::int16_t type, std::uint32_t flags);
+    void addCatalogRows(std::int32_t id, const std::string& name, std::int16_t type, std::uint32_t flags,
+                        const std::string& properties = {});
     std::int32_t nextSyntheticId();
 
     // Converts a caller's value to what column `col` stores; throws a

@@ -50,6 +50,9 @@ inline void put64(std::uint8_t* p, std::uint64_t v) {
 inline std::uint32_t rowPointerValue(RowPointer r) { return (r.page << 8) | r.row; }
 inline RowPointer rowPointerOf(std::uint32_t v) { return RowPointer{v >> 8, std::uint8_t(v & 0xFF)}; }
 
+// Unsigned 128-bit integer of the compiler (Decimal magnitudes).
+__extension__ typedef unsigned __int128 UInt128;
+
 // UTF-8 to UTF-16 code units (bad sequences become U+FFFD).
 std::u16string toUtf16(std::string_view utf8);
 
@@ -114,6 +117,9 @@ struct TableDefinition {
     std::vector<WRealIndex> realIndexes;
     std::vector<WLogicalIndex> logicalIndexes;
     std::vector<WLongValueMaps> lvMaps;
+    // Column numbers whose Required property is set (from LvProp).
+    std::vector<std::uint16_t> required;
+    bool propertiesRead = false;
 
     std::uint32_t rowCount() const { return u32(&head[16]); }
     void setRowCount(std::uint32_t n) { put32(&head[16], n); }

@@ -167,6 +167,12 @@ std::vector<Value> JetWriter::completeRow(TableDefinition& def, std::span<const 
             continue;
         }
         out[i] = convert(def, c, given);
+        if (out[i].isNull() && (assignAutoNumbers || !given.isEmpty()) &&
+            std::find(def.required.begin(), def.required.end(), c.number()) != def.required.end())
+            throw Error(store_->path() + ": table " + def.name + ", column " + c.name + ": The field '" + def.name +
+                        "." + c.name +
+                        "' cannot contain a Null value because the Required property for this field is set to "
+                        "True.  Enter a value in this field.");
     }
     return out;
 }
@@ -389,7 +395,7 @@ std::vector<std::uint8_t> JetWriter::encodeRow(TableDefinition& def, const std::
             s.assign(17, '\0');
             const Decimal& d = v.rawDecimal();
             s[0] = d.mantissa < 0 ? char(0x80) : 0;
-            unsigned __int128 mag = d.mantissa < 0 ? (unsigned __int128)(-d.mantissa) : (unsigned __int128)d.mantissa;
+            UInt128 mag = d.mantissa < 0 ? (UInt128)(-d.mantissa) : (UInt128)d.mantissa;
             for (int w = 3; w >= 0; --w) { // most significant word first, each little-endian
                 const std::uint32_t word = std::uint32_t(mag & 0xFFFFFFFFu);
                 mag >>= 32;
@@ -458,7 +464,7 @@ std::vector<std::uint8_t> JetWriter::encodeRow(TableDefinition& def, const std::
         case kNumeric: {
             const Decimal& d = v.rawDecimal();
             f[0] = d.mantissa < 0 ? 0x80 : 0;
-            unsigned __int128 mag = d.mantissa < 0 ? (unsigned __int128)(-d.mantissa) : (unsigned __int128)d.mantissa;
+            UInt128 mag = d.mantissa < 0 ? (UInt128)(-d.mantissa) : (UInt128)d.mantissa;
             for (int w = 3; w >= 0; --w) {
                 put32(f + 1 + 4 * w, std::uint32_t(mag & 0xFFFFFFFFu));
                 mag >>= 32;
@@ -577,7 +583,7 @@ void JetWriter::decodeRow(TableDefinition& def, const std::uint8_t* row, std::si
         }
         case kNumeric: {
             if (n < 17) throw damaged();
-            unsigned __int128 mag = 0;
+            UInt128 mag = 0;
             for (int w = 0; w < 4; ++w) mag = (mag << 32) | u32(p + 1 + 4 * w);
             Decimal d;
             d.mantissa = (p[0] & 0x80) ? -Int128(mag) : Int128(mag);

@@ -399,3 +399,36 @@ TEST(Rows, UpdatesAndDeletesReadBackEverywhere) {
     }());
     EXPECT_EQ(qm::test::run({"mdb-count", p.string(), "Notes"}).out, "200\n");
 }
+
+TEST(Rows, RequiredColumnsRefuseNullsNowAndAfterReopening) {
+    QM_REQUIRE_PROGRAM("mdb-schema");
+    qm::test::TempDir dir;
+    const fs::path p = newDatabase(dir, "required.mdb");
+    storage::ColumnSpec name = col("Name", CT::VarChar, 30);
+    name.nullable = false;
+    {
+        auto db = openWritable(p);
+        db->createTable({"Staff", {col("ID", CT::Long, 0, true), name, col("Phone", CT::VarChar, 20)}, {}});
+        db->append("Staff", std::vector<Value>{Value(), Value::string("Ann")});
+    }
+    const std::string schema = qm::test::run({"mdb-schema", "-T", "Staff", p.string()}).out;
+    EXPECT_NE(schema.find("[Name]\t\t\tText (30) NOT NULL"), std::string::npos) << schema;
+    EXPECT_EQ(schema.find("[Phone]\t\t\tText (20) NOT NULL"), std::string::npos) << schema;
+    auto db = openWritable(p); // the rule comes back from the file
+    for (const auto& row : {std::vector<Value>{Value(), Value::null()}, std::vector<Value>{Value()}}) {
+        try {
+            db->append("Staff", row);
+            ADD_FAILURE() << "Null accepted in a required column";
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find("'Staff.Name' cannot contain a Null value"), std::string::npos)
+                << e.what();
+        }
+    }
+    // Changing another column of a row leaves the required one alone.
+    auto c = db->scan("Staff");
+    ASSERT_TRUE(c->next());
+    const auto id = c->rowId();
+    c.reset();
+    db->update("Staff", id, std::vector<Value>{Value(), Value(), Value::string("555")});
+    EXPECT_EQ(db->rowCount("Staff"), 1u);
+}
