@@ -242,18 +242,13 @@ std::string Value::toString() const
 
 bool Value::toBool() const
 {
+    if (isIntegral(type_) || type_ == VarType::Currency)
+        return i_ != 0;
     switch (type_) {
     case VarType::Empty:
         return false;
     case VarType::Null:
         invalidNull();
-    case VarType::Boolean:
-    case VarType::Byte:
-    case VarType::Integer:
-    case VarType::Long:
-    case VarType::BigInt:
-    case VarType::Currency:
-        return i_ != 0;
     case VarType::Single:
     case VarType::Double:
     case VarType::Date:
@@ -269,17 +264,13 @@ bool Value::toBool() const
 
 std::int64_t Value::toInt64() const
 {
+    if (isIntegral(type_))
+        return i_;
     switch (type_) {
     case VarType::Empty:
         return 0;
     case VarType::Null:
         invalidNull();
-    case VarType::Boolean:
-    case VarType::Byte:
-    case VarType::Integer:
-    case VarType::Long:
-    case VarType::BigInt:
-        return i_;
     case VarType::Currency: {
         // round half to even on the 4 decimals
         std::int64_t whole = i_ / 10000, rem = i_ % 10000;
@@ -340,17 +331,13 @@ std::int16_t Value::toInt16() const
 
 double Value::toDouble() const
 {
+    if (isIntegral(type_))
+        return double(i_);
     switch (type_) {
     case VarType::Empty:
         return 0;
     case VarType::Null:
         invalidNull();
-    case VarType::Boolean:
-    case VarType::Byte:
-    case VarType::Integer:
-    case VarType::Long:
-    case VarType::BigInt:
-        return double(i_);
     case VarType::Currency:
         return double(i_) / 10000.0;
     case VarType::Single:
@@ -398,17 +385,13 @@ std::int64_t Value::toCurrency() const
 
 Decimal Value::toDecimal() const
 {
+    if (isIntegral(type_))
+        return Decimal::fromInt(i_);
     switch (type_) {
     case VarType::Empty:
         return {};
     case VarType::Null:
         invalidNull();
-    case VarType::Boolean:
-    case VarType::Byte:
-    case VarType::Integer:
-    case VarType::Long:
-    case VarType::BigInt:
-        return Decimal::fromInt(i_);
     case VarType::Currency:
         return Decimal{i_, 4};
     case VarType::Decimal:
