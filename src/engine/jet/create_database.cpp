@@ -320,7 +320,9 @@ class WritableDatabase : public storage::Database {
 public:
     WritableDatabase(const std::string& path, const storage::OpenOptions& options)
         : path_(path), options_(options),
-          writer_(std::make_unique<JetWriter>(std::make_unique<PageStore>(path, options.password))) {}
+          writer_(std::make_unique<JetWriter>(std::make_unique<PageStore>(path, options.password))) {
+        options_.readOnly = true; // for the reader beside the writer
+    }
 
     const std::string& path() const override { return path_; }
     std::vector<storage::CatalogEntry> catalog() override { return reader().catalog(); }
@@ -382,7 +384,7 @@ private:
         // Reading inside a batch first makes the batch's work so far durable,
         // so the reader sees whole pages.
         writer_->commit();
-        if (!reader_) reader_ = qm::jet::openDatabase(path_, options_);
+        if (!reader_) reader_ = std::make_unique<JetDatabase>(path_, options_);
         return *reader_;
     }
 
@@ -392,7 +394,60 @@ private:
     std::unique_ptr<storage::Database> reader_;
 };
 
+// Reading first, writing from the first change on.
+class ReadWriteDatabase : public storage::Database {
+public:
+    ReadWriteDatabase(const std::string& path, const storage::OpenOptions& options)
+        : path_(path), options_(options), reader_(std::make_unique<JetDatabase>(path, readOnly(options))) {}
+
+    const std::string& path() const override { return path_; }
+    std::vector<storage::CatalogEntry> catalog() override { return reading().catalog(); }
+    std::optional<storage::CatalogEntry> find(std::string_view name) override { return reading().find(name); }
+    std::vector<storage::ColumnDef> columns(std::string_view table) override { return reading().columns(table); }
+    std::unique_ptr<storage::RowCursor> scan(std::string_view table) override { return reading().scan(table); }
+    std::uint64_t rowCount(std::string_view table) override { return reading().rowCount(table); }
+    std::string querySql(std::string_view name) override { return reading().querySql(name); }
+
+    void createTable(const storage::TableSpec& spec) override { writing().createTable(spec); }
+    void dropTable(std::string_view name) override { writing().dropTable(name); }
+    void renameObject(std::string_view a, std::string_view b) override { writing().renameObject(a, b); }
+    void append(std::string_view t, std::span<const Value> row) override { writing().append(t, row); }
+    void update(std::string_view t, std::uint64_t id, std::span<const Value> row) override {
+        writing().update(t, id, row);
+    }
+    void remove(std::string_view t, std::uint64_t id) override { writing().remove(t, id); }
+    void createView(std::string_view name, std::string_view sql) override { writing().createView(name, sql); }
+    void dropView(std::string_view name) override { writing().dropView(name); }
+    void beginBatch() override { writing().beginBatch(); }
+    void endBatch() override {
+        if (writer_) writer_->endBatch();
+    }
+
+private:
+    static storage::OpenOptions readOnly(storage::OpenOptions o) {
+        o.readOnly = true;
+        return o;
+    }
+    storage::Database& reading() { return writer_ ? *writer_ : *reader_; }
+    storage::Database& writing() {
+        if (!writer_) {
+            writer_ = std::make_unique<WritableDatabase>(path_, options_);
+            reader_.reset();
+        }
+        return *writer_;
+    }
+
+    std::string path_;
+    storage::OpenOptions options_;
+    std::unique_ptr<storage::Database> reader_;
+    std::unique_ptr<storage::Database> writer_;
+};
+
 } // namespace
+
+std::unique_ptr<storage::Database> openReadWrite(const std::string& path, const storage::OpenOptions& options) {
+    return std::make_unique<ReadWriteDatabase>(path, options);
+}
 
 std::unique_ptr<storage::Database> openForWriting(const std::string& path, const storage::OpenOptions& options) {
     return std::make_unique<WritableDatabase>(path, options);

@@ -27,6 +27,11 @@ namespace qm::jet {
 // reader serves the reading side; writes go through a JetWriter).
 std::unique_ptr<storage::Database> openForWriting(const std::string& path, const storage::OpenOptions& options);
 
+// Reads like the reader's database and takes the write lock only at the
+// first change (then reading goes through the writer as well).  Meant for
+// openDatabase() when the caller did not ask for read-only.
+std::unique_ptr<storage::Database> openReadWrite(const std::string& path, const storage::OpenOptions& options);
+
 // storage::ColumnSpec -> the writer's column request (Access types).
 ColumnRequest columnRequestFor(const storage::ColumnSpec& spec, const std::string& table);
 

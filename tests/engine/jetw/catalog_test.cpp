@@ -1,4 +1,5 @@
 // Dropping and renaming tables, storing and dropping saved queries.
+#include "jet/create_database.h"
 #include "jetw_checks.h"
 
 #include <algorithm>
@@ -166,4 +167,22 @@ TEST(SavedQueries, DropRemovesEveryRowOfTheQuery) {
     const std::string b = idOf(p, "B");
     for (const auto& r : rows) EXPECT_EQ(r[0], b);
     EXPECT_EQ(aceRowsOf(p, b), 3u);
+}
+
+TEST(ReadWrite, TakesTheWriteLockOnlyAtTheFirstChange) {
+    qm::test::TempDir dir;
+    const fs::path p = newDatabase(dir, "lazy.mdb");
+    auto db = qm::jet::openReadWrite(p.string(), {});
+    EXPECT_TRUE(db->catalog().size() > 0);
+    EXPECT_FALSE(fs::exists(dir / "lazy.ldb"));
+    auto other = openWritable(p); // nobody holds the file yet
+    other.reset();
+    db->createTable({"T", {col("A", CT::Long)}, {}});
+    EXPECT_TRUE(fs::exists(dir / "lazy.ldb"));
+    db->append("T", std::vector<Value>{Value::longInt(7)});
+    EXPECT_EQ(db->rowCount("T"), 1u);
+    EXPECT_THROW(openWritable(p), Error);
+    db.reset();
+    EXPECT_FALSE(fs::exists(dir / "lazy.ldb"));
+    EXPECT_EQ(readerRows(p, "T"), (Rows{{"7"}}));
 }
