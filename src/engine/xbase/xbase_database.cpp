@@ -174,6 +174,7 @@ FreeTableDatabase::~FreeTableDatabase()
 
 void FreeTableDatabase::refresh()
 {
+    appendTable_ = nullptr;
     std::vector<std::pair<std::string, std::string>> found;
     if (single_.empty()) {
         walk(folder_, found, 0);
@@ -287,6 +288,7 @@ DbfTable& FreeTableDatabase::writer(const Entry& e)
 
 void FreeTableDatabase::closeWriter(const std::string& path)
 {
+    appendTable_ = nullptr;
     auto it = writers_.find(path);
     if (it == writers_.end())
         return;
@@ -351,7 +353,17 @@ void FreeTableDatabase::renameObject(std::string_view oldName, std::string_view 
 void FreeTableDatabase::append(std::string_view table, std::span<const Value> row)
 {
     requireWritable();
-    writer(require(table)).append(row);
+    if (appendTable_ && batchDepth_ > 0 && appendTable_->inTransaction() && appendName_ == table) {
+        appendTable_->append(row);
+        return;
+    }
+    appendTable_ = nullptr;
+    DbfTable& t = writer(require(table));
+    if (batchDepth_ > 0) {
+        appendName_.assign(table);
+        appendTable_ = &t;
+    }
+    t.append(row);
 }
 
 void FreeTableDatabase::update(std::string_view table, std::uint64_t rowId, std::span<const Value> row)
@@ -389,6 +401,7 @@ void FreeTableDatabase::endBatch()
         return;
     if (--batchDepth_ > 0)
         return;
+    appendTable_ = nullptr;
     std::string firstError;
     for (auto& [p, w] : writers_) {
         try {
@@ -566,6 +579,7 @@ DbfTable& ContainerDatabase::writer(const Member& m)
 
 void ContainerDatabase::closeWriter(const std::string& file)
 {
+    appendTable_ = nullptr;
     auto it = writers_.find(file);
     if (it == writers_.end())
         return;
@@ -576,6 +590,7 @@ void ContainerDatabase::closeWriter(const std::string& file)
 
 void ContainerDatabase::createTable(const storage::TableSpec& spec)
 {
+    appendTable_ = nullptr;
     requireWritable();
     if (spec.name.empty() || spec.name.size() > 128)
         throw Error("\"" + spec.name + "\" cannot be the name of a table in a database container (1 to 128 characters).");
@@ -635,7 +650,17 @@ void ContainerDatabase::renameObject(std::string_view oldName, std::string_view)
 void ContainerDatabase::append(std::string_view table, std::span<const Value> row)
 {
     requireWritable();
-    writer(member(table)).append(row);
+    if (appendTable_ && batchDepth_ > 0 && appendTable_->inTransaction() && appendName_ == table) {
+        appendTable_->append(row);
+        return;
+    }
+    appendTable_ = nullptr;
+    DbfTable& t = writer(member(table));
+    if (batchDepth_ > 0) {
+        appendName_.assign(table);
+        appendTable_ = &t;
+    }
+    t.append(row);
 }
 
 void ContainerDatabase::update(std::string_view table, std::uint64_t rowId, std::span<const Value> row)
@@ -675,6 +700,7 @@ void ContainerDatabase::endBatch()
 {
     if (batchDepth_ == 0 || --batchDepth_ > 0)
         return;
+    appendTable_ = nullptr;
     std::string firstError;
     for (auto& [p, w] : writers_) {
         try {

@@ -91,6 +91,11 @@ private:
     std::vector<std::string> created_; // single-table mode: paths created here
     std::map<std::string, std::unique_ptr<TableWriter>> writers_;
     int batchDepth_ = 0;
+    // The table the last append of the running batch went to: rows for the
+    // same name skip the name lookup (and its file check).  Cleared when the
+    // batch ends and whenever a writer is closed or the list of tables changes.
+    std::string appendName_;
+    DbfTable* appendTable_ = nullptr;
 };
 
 // A database container (.dbc): its member tables under their long names,
@@ -137,6 +142,11 @@ private:
     bool writable_ = false;
     std::map<std::string, std::unique_ptr<TableWriter>> writers_;
     int batchDepth_ = 0;
+    // The table the last append of the running batch went to: rows for the
+    // same name skip the name lookup (and its file check).  Cleared when the
+    // batch ends and whenever a writer is closed or the list of tables changes.
+    std::string appendName_;
+    DbfTable* appendTable_ = nullptr;
 };
 
 } // namespace qm::xbase
