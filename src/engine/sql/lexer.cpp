@@ -1,5 +1,7 @@
 #include "sql/lexer.h"
 
+#include <cstring>
+
 namespace qm::sql {
 
 namespace {
@@ -7,7 +9,6 @@ namespace {
 bool isIdentStart(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80; }
 bool isIdentChar(unsigned char c) { return isIdentStart(c) || (c >= '0' && c <= '9'); }
 bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
-char upper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; }
 
 // True when position p starts a line (only blanks before it on its line).
 bool atLineStart(std::string_view s, std::size_t p) {
@@ -21,17 +22,6 @@ bool atLineStart(std::string_view s, std::size_t p) {
 }
 
 } // namespace
-
-bool iequals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (upper(a[i]) != upper(b[i])) return false;
-    return true;
-}
-
-bool Token::isWord(std::string_view word) const {
-    return (kind == Tok::Word || kind == Tok::DotWord) && iequals(text, word);
-}
 
 std::string unquote(const Token& t) {
     if (!t.doubled) return std::string(t.text);
@@ -60,6 +50,13 @@ void tokenize(std::string_view s, Dialect dialect, std::vector<Token>& out) {
     while (i < n) {
         const unsigned char c = static_cast<unsigned char>(s[i]);
         if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') { ++i; continue; }
+        // The commonest signs mean the same in both dialects and never start
+        // a longer operator.
+        if (c == ',' || c == '(' || c == ')') {
+            push(Tok::Symbol, i, 1, i);
+            ++i;
+            continue;
+        }
 
         // Comments.
         if (!fox && c == '-' && i + 1 < n && s[i + 1] == '-') {
@@ -125,12 +122,11 @@ void tokenize(std::string_view s, Dialect dialect, std::vector<Token>& out) {
             ++i;
             bool doubled = false;
             for (;;) {
-                if (i >= n) throw SyntaxIssue{std::uint32_t(start), "text literal is not closed"};
-                if (static_cast<unsigned char>(s[i]) == c) {
-                    if (i + 1 < n && static_cast<unsigned char>(s[i + 1]) == c) { doubled = true; i += 2; continue; }
-                    break;
-                }
-                ++i;
+                const void* q = i < n ? std::memchr(s.data() + i, c, n - i) : nullptr;
+                if (!q) throw SyntaxIssue{std::uint32_t(start), "text literal is not closed"};
+                i = static_cast<std::size_t>(static_cast<const char*>(q) - s.data());
+                if (i + 1 < n && static_cast<unsigned char>(s[i + 1]) == c) { doubled = true; i += 2; continue; }
+                break;
             }
             Token* t = push(Tok::String, start + 1, i - start - 1, start);
             t->quote = static_cast<char>(c);
@@ -182,8 +178,9 @@ void tokenize(std::string_view s, Dialect dialect, std::vector<Token>& out) {
         {
             // Two-character operators first.
             if (i + 1 < n) {
-                const std::string_view two = s.substr(i, 2);
-                if (two == "<>" || two == "<=" || two == ">=" || (fox && (two == "!=" || two == "==" || two == "**"))) {
+                const char d = s[i + 1];
+                if ((c == '<' && (d == '>' || d == '=')) || (c == '>' && d == '=')
+                    || (fox && d == '=' && (c == '!' || c == '=')) || (fox && c == '*' && d == '*')) {
                     push(Tok::Symbol, i, 2, i);
                     i += 2;
                     continue;

@@ -42,6 +42,22 @@ struct Token {
     bool isWord(std::string_view word) const;
 };
 
+// Case-insensitive ASCII comparison of keywords and function names.
+inline bool iequals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
+        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+inline bool Token::isWord(std::string_view word) const {
+    return (kind == Tok::Word || kind == Tok::DotWord) && iequals(text, word);
+}
+
 // The text of a String token with doubled delimiters collapsed.
 std::string unquote(const Token& t);
 
@@ -53,8 +69,5 @@ struct SyntaxIssue {
 };
 
 void tokenize(std::string_view text, Dialect dialect, std::vector<Token>& out);
-
-// Case-insensitive ASCII comparison of keywords and function names.
-bool iequals(std::string_view a, std::string_view b);
 
 } // namespace qm::sql

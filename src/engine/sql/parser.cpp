@@ -34,6 +34,7 @@ struct ParserImpl {
     Dialect dialect;
     std::size_t pos = 0;
     std::string stmtName;
+    std::unique_ptr<Insert> spare; // the previous INSERT's storage, emptied
 
     bool fox() const { return dialect == Dialect::FoxPro; }
     const Token& cur() const { return tk[pos]; }
@@ -779,8 +780,18 @@ struct ParserImpl {
                     return v;
                 }
                 break;
+            case Tok::Symbol:
+                break;
             default: break;
             }
+        } else if (t.kind == Tok::Symbol && t.text.size() == 1 && (t.text[0] == '-' || t.text[0] == '+')
+                   && peek().kind == Tok::Number && endsValue(peek(2))) {
+            // A signed number: folded as unary() would fold it.
+            const Token& num = peek();
+            Value x = numberLiteral(num);
+            pos += 2;
+            v.value = t.text[0] == '-' ? negateLiteral(x, t) : std::move(x);
+            return v;
         }
         if (t.kind == Tok::Word && (iequals(t.text, "Date") || iequals(t.text, "DateTime")) && peek().is("(")) {
             // Date(2016,11,3) / DateTime(2016,11,3,10,30,0) with plain numbers.
@@ -814,7 +825,7 @@ struct ParserImpl {
     void insert(Statement& st) {
         stmtName = "INSERT INTO";
         st.kind = StatementKind::Insert;
-        auto ins = std::make_unique<Insert>();
+        std::unique_ptr<Insert> ins = spare ? std::move(spare) : std::make_unique<Insert>();
         expectWord("INTO");
         ins->table = tableName();
         if (cur().is("(")) {
@@ -826,18 +837,24 @@ struct ParserImpl {
             ins->columnListText = text.substr(open, close.offset + 1 - open);
         }
         if (acceptWord("VALUES")) {
+            // The row vectors of the previous statement keep their room.
+            std::size_t used = 0;
             do {
                 expect("(");
-                std::vector<InsertValue> row;
+                if (used == ins->rows.size()) ins->rows.emplace_back();
+                std::vector<InsertValue>& row = ins->rows[used++];
+                row.clear();
                 row.reserve(ins->columns.empty() ? 8 : ins->columns.size());
                 do row.push_back(insertValue()); while (accept(","));
                 expect(")");
-                ins->rows.push_back(std::move(row));
             } while (accept(","));
+            ins->rows.resize(used);
         } else if (cur().isWord("SELECT")) {
+            ins->rows.clear();
             ins->select = select();
         } else if (cur().is("(") && peek().isWord("SELECT")) {
             ++pos;
+            ins->rows.clear();
             ins->select = select();
             expect(")");
         } else {
@@ -938,8 +955,18 @@ bool Parser::parse(std::string_view text, Statement& out) {
         throw e;
     }
     if (tokens_.size() == 1 || (tokens_.size() == 2 && tokens_[0].is(";"))) return false;
+    // An INSERT tree handed back for reuse keeps its vectors' room: a script
+    // of INSERT statements then allocates little per statement.
+    std::unique_ptr<Insert> spare = std::move(out.insert);
     out = Statement{};
-    ParserImpl p{tokens_, text, dialect_, 0, {}};
+    if (spare) {
+        spare->table = TableName{};
+        spare->columns.clear();
+        spare->columnListText = {};
+        spare->select.reset();
+        // Rows are emptied one by one as they are refilled; the rest go.
+    }
+    ParserImpl p{tokens_, text, dialect_, 0, {}, std::move(spare)};
     p.statement(out);
     return true;
 }
@@ -955,7 +982,7 @@ std::unique_ptr<Select> Parser::parseSelect(std::string_view text) {
         e.detail = issue.message;
         throw e;
     }
-    ParserImpl p{tokens_, text, dialect_, 0, {}};
+    ParserImpl p{tokens_, text, dialect_, 0, {}, nullptr};
     p.stmtName = "SELECT";
     auto s = p.select();
     p.accept(";");

@@ -144,6 +144,16 @@ bool ScriptSplitter::next(ScriptStatement& out) {
         bool done = false;
         while (i < n && !done) {
             const unsigned char c = static_cast<unsigned char>(s_[i]);
+            if (c == ' ') { ++i; continue; }
+            if (c == ',' || c == '(' || c == ')') {
+                if (c == '(') ++depth;
+                else if (c == ')' && depth > 0) --depth;
+                lastSymbol = static_cast<char>(c);
+                lastWord = {};
+                prevWasAs = false;
+                ++i;
+                continue;
+            }
             if (c == '\'' || c == '"') {
                 // A text literal, line breaks included; a doubled quote stays inside.
                 ++i;
@@ -181,12 +191,16 @@ bool ScriptSplitter::next(ScriptStatement& out) {
                 while (j < n && identChar(static_cast<unsigned char>(s_[j]))) ++j;
                 const std::string_view w = s_.substr(i, j - i);
                 if (firstWord.empty()) firstWord = w;
-                if (iequals(w, "VALUES")) sawValues = true;
-                if (iequals(w, "PARAMETERS") && (firstWord == w || prevWasAs)) parametersOpen = true;
-                else if (parametersOpen && (iequals(w, "SELECT") || iequals(w, "TRANSFORM") || iequals(w, "INSERT")
-                                            || iequals(w, "UPDATE") || iequals(w, "DELETE")))
-                    parametersOpen = false;
-                prevWasAs = iequals(w, "AS");
+                if (c > '9') { // numbers are never keywords
+                    if (iequals(w, "VALUES")) sawValues = true;
+                    if (iequals(w, "PARAMETERS") && (firstWord == w || prevWasAs)) parametersOpen = true;
+                    else if (parametersOpen && (iequals(w, "SELECT") || iequals(w, "TRANSFORM") || iequals(w, "INSERT")
+                                                || iequals(w, "UPDATE") || iequals(w, "DELETE")))
+                        parametersOpen = false;
+                    prevWasAs = iequals(w, "AS");
+                } else {
+                    prevWasAs = false;
+                }
                 lastWord = w;
                 lastSymbol = 0;
                 i = j;
