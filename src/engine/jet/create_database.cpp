@@ -398,7 +398,10 @@ private:
 class ReadWriteDatabase : public storage::Database {
 public:
     ReadWriteDatabase(const std::string& path, const storage::OpenOptions& options)
-        : path_(path), options_(options), reader_(std::make_unique<JetDatabase>(path, readOnly(options))) {}
+        : path_(path), options_(options) {
+        recoverLeftoverJournal(path);
+        reader_ = std::make_unique<JetDatabase>(path, readOnly(options));
+    }
 
     const std::string& path() const override { return path_; }
     std::vector<storage::CatalogEntry> catalog() override { return reading().catalog(); }
@@ -444,6 +447,19 @@ private:
 };
 
 } // namespace
+
+void recoverLeftoverJournal(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::exists(Journal::pathFor(path), ec)) return;
+    try {
+        PageStore store(path, std::string()); // opening rolls the journal back
+    } catch (const Error& e) {
+        if (std::filesystem::exists(Journal::pathFor(path), ec))
+            throw Error(path + ": a change to this database was cut short and must be undone first, which failed: " +
+                        e.what());
+        // Undone; whatever else was wrong (a password, say) is for the caller's open to report.
+    }
+}
 
 std::unique_ptr<storage::Database> openReadWrite(const std::string& path, const storage::OpenOptions& options) {
     return std::make_unique<ReadWriteDatabase>(path, options);

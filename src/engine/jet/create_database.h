@@ -32,6 +32,12 @@ std::unique_ptr<storage::Database> openForWriting(const std::string& path, const
 // openDatabase() when the caller did not ask for read-only.
 std::unique_ptr<storage::Database> openReadWrite(const std::string& path, const storage::OpenOptions& options);
 
+// When a writer died and left its rollback journal beside the database,
+// puts the original pages back (taking the write lock to do so).  Throws
+// qm::Error naming the file when that is not possible (read-only file,
+// another writer at work).  Does nothing when there is no journal.
+void recoverLeftoverJournal(const std::string& path);
+
 // storage::ColumnSpec -> the writer's column request (Access types).
 ColumnRequest columnRequestFor(const storage::ColumnSpec& spec, const std::string& table);
 

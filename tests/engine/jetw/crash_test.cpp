@@ -1,6 +1,7 @@
 // Durability: a writer stopped at any write (or killed at a random moment)
 // leaves the database as it was before the operation; a failed write rolls
 // back; a second writer is refused while the first holds the lock.
+#include "jet/create_database.h"
 #include "jet/journal.h"
 #include "jetw_checks.h"
 
@@ -245,4 +246,32 @@ TEST(Locking, ReadOnlyFilesAreRefusedWithAClearMessage) {
     } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find("cannot be written"), std::string::npos) << e.what();
     }
+}
+
+TEST(Crash, OpeningToReadPutsBackWhatACrashedWriterLeft) {
+    qm::test::TempDir dir;
+    const fs::path p = seeded(dir, "left.mdb");
+    const std::string before = qm::test::readFile(p);
+    // Stop in the middle of writing the database pages (after the journal),
+    // that is at the first stopping point where the file has changed.
+    bool changed = false;
+    for (long n = 8; n < 400 && !changed; n += 4) {
+        qm::test::writeFile(p, before);
+        fs::remove(p.string() + "-journal");
+        const bool finished = runStoppingAtWrite(n, [&] {
+            auto db = openWritable(p);
+            db->beginBatch();
+            for (int i = 0; i < 400; ++i) db->append("Stock", std::vector<Value>{Value(), Value::string("z")});
+            db->endBatch();
+        });
+        ASSERT_FALSE(finished) << "the batch ended before any stopping point changed the file";
+        changed = qm::test::readFile(p) != before;
+    }
+    ASSERT_TRUE(changed);
+    ASSERT_TRUE(fs::exists(p.string() + "-journal"));
+    auto db = qm::jet::openReadWrite(p.string(), {});
+    EXPECT_EQ(db->rowCount("Stock"), 300u);
+    EXPECT_FALSE(fs::exists(p.string() + "-journal"));
+    db.reset();
+    EXPECT_EQ(qm::test::readFile(p), before);
 }
