@@ -191,6 +191,22 @@ TEST(SqlExecutorXbase, InsertsIntoSeveralTablesInTurn) {
     EXPECT_EQ(rows(ex, "SELECT a, b FROM q"), (std::vector<std::vector<std::string>>{{"1", "2"}, {"3", "4"}}));
 }
 
+TEST(SqlExecutorXbase, TableDroppedAndMadeAgainInOneScript) {
+    // The same name, another table: rows must go to the new file.
+    Folder f;
+    Executor ex(*f.db, Dialect::FoxPro);
+    ex.runScript("CREATE TABLE r (a I)\n"
+                 "insert into [r] (a) values (1)\n"
+                 "DROP TABLE r\n"
+                 "CREATE TABLE r (a I, b C(5))\n"
+                 "insert into [r] (a,b) values (2,'x')\n"
+                 "insert into [R] (a,b) values (3,'y')\n"
+                 "ALTER TABLE r ADD COLUMN c I\n"
+                 "insert into [r] (a,b,c) values (4,'z',5)\n");
+    EXPECT_EQ(rows(ex, "SELECT a, b, c FROM r"),
+              (std::vector<std::vector<std::string>>{{"2", "x    ", "NULL"}, {"3", "y    ", "NULL"}, {"4", "z    ", "5"}}));
+}
+
 TEST(SqlExecutorXbase, SelectIntoAnExternalDBaseFolder) {
     Folder src;
     TempDir out;

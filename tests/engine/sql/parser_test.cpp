@@ -76,6 +76,62 @@ TEST(SqlParser, InsertKeepsNamesValuesAndTheRawColumnList) {
     EXPECT_TRUE(e.insert->rows[0][2].expr);
 }
 
+TEST(SqlParser, OneStatementObjectServesAScriptOfInserts) {
+    // The runner hands the same Statement back for every line; nothing of
+    // the previous statement may show through.
+    Parser p(Dialect::FoxPro);
+    Statement s;
+    ASSERT_TRUE(p.parse("insert into [a] (x,y) values (1,'one'),(2,'two')", s));
+    ASSERT_EQ(s.insert->rows.size(), 2u);
+    ASSERT_TRUE(p.parse("insert into [b] (z) values ('three')", s));
+    EXPECT_EQ(s.insert->table.name, "b");
+    EXPECT_EQ(s.insert->columns, (std::vector<std::string>{"z"}));
+    EXPECT_EQ(s.insert->columnListText, "(z)");
+    ASSERT_EQ(s.insert->rows.size(), 1u);
+    ASSERT_EQ(s.insert->rows[0].size(), 1u);
+    EXPECT_EQ(s.insert->rows[0][0].value.rawString(), "three");
+    ASSERT_TRUE(p.parse("insert into [c] select * from d", s));
+    EXPECT_TRUE(s.insert->rows.empty());
+    EXPECT_TRUE(s.insert->select);
+    EXPECT_TRUE(s.insert->columns.empty());
+    ASSERT_TRUE(p.parse("delete from c", s));
+    EXPECT_FALSE(s.insert);
+    ASSERT_TRUE(p.parse("insert into [a] values (4)", s));
+    EXPECT_FALSE(s.insert->select);
+    ASSERT_EQ(s.insert->rows.size(), 1u);
+    EXPECT_EQ(s.insert->rows[0][0].value.toInt64(), 4);
+    EXPECT_FALSE(s.insert->rows[0][0].expr);
+}
+
+TEST(SqlParser, SignedNumbersInValuesMatchTheFoldedExpression) {
+    // A signed number is taken as a value; it must be the same value (and
+    // kind) the expression parser folds from the same text.
+    for (Dialect d : {Dialect::FoxPro, Dialect::Access}) {
+        for (const char* num : {"-5", "+7", "-0", "- 3", "-2147483647", "-2147483648", "-2147483649", "-1.5", "+2.25",
+                                "-1e3", "-9223372036854775807", "-123456789012345678901234567890"}) {
+            const std::string plain = std::string("insert into [t] (a) values (") + num + ")";
+            const std::string wrapped = std::string("insert into [t] (a) values (0+") + num + ")";
+            const Statement s = parse(plain, d);
+            ASSERT_EQ(s.insert->rows[0].size(), 1u);
+            EXPECT_FALSE(s.insert->rows[0][0].expr) << num;
+            const Value& v = s.insert->rows[0][0].value;
+            // "0+x" keeps x as the right-hand literal of the sum.
+            const Statement e = parse(wrapped, d);
+            ASSERT_TRUE(e.insert->rows[0][0].expr) << num;
+            const Expr& sum = *e.insert->rows[0][0].expr;
+            ASSERT_EQ(sum.args.size(), 2u) << num;
+            const Expr& lit = *sum.args[1];
+            ASSERT_EQ(lit.kind, Expr::Kind::Literal) << num;
+            EXPECT_EQ(v.type(), lit.value.type()) << num;
+            EXPECT_EQ(v.toString(), lit.value.toString()) << num;
+        }
+    }
+    // A sign before something that is not a lone number still makes a tree.
+    const Statement t = parse("insert into [t] (a,b) values (-a, -2*3)", Dialect::FoxPro);
+    EXPECT_TRUE(t.insert->rows[0][0].expr);
+    EXPECT_TRUE(t.insert->rows[0][1].expr);
+}
+
 TEST(SqlParser, ExternalDBaseTargetIsSplitIntoTypeAndFolder) {
     const Statement s = parse("SELECT * INTO [dBase IV;DATABASE=C:\\Data\\;].[Customers] FROM `Customers`", Dialect::Access);
     ASSERT_TRUE(s.select->into);
