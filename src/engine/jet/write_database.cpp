@@ -327,6 +327,35 @@ std::uint32_t JetWriter::buildTable(const TableRequest& req, std::uint32_t tdefP
     }
     if (req.indexes.size() > kMaxIndexes)
         throw Error(path + ": cannot create table " + req.name + ": more than 32 indexes");
+    {
+        std::set<std::string> names;
+        int primaries = 0;
+        for (std::size_t li = 0; li < req.indexes.size(); ++li) {
+            const IndexRequest& ir = req.indexes[li];
+            const std::string iname =
+                ir.name.empty() ? (ir.primaryKey ? "PrimaryKey" : "Index" + std::to_string(li + 1)) : ir.name;
+            if (!nameCharsValid(iname, why))
+                throw Error(path + ": cannot create table " + req.name + ": index '" + iname + "': " + why);
+            if (!names.insert(lower(iname)).second)
+                throw Error(path + ": cannot create table " + req.name + ": the index name " + iname +
+                            " is used twice");
+            if (ir.primaryKey && ++primaries > 1)
+                throw Error(path + ": cannot create table " + req.name + ": a table has only one primary key");
+            if (ir.columns.empty() || ir.columns.size() > 10)
+                throw Error(path + ": cannot create table " + req.name + ": index " + iname + " needs 1 to 10 columns");
+            for (const auto& ic : ir.columns) {
+                const ColumnRequest* found = nullptr;
+                for (const ColumnRequest& c : req.columns)
+                    if (storage::namesEqual(c.name, ic.first)) found = &c;
+                if (!found)
+                    throw Error(path + ": cannot create table " + req.name + ": index " + iname + " names column " +
+                                ic.first + ", which the table does not have");
+                if (found->type == kOle)
+                    throw Error(path + ": cannot create table " + req.name + ": index " + iname +
+                                ": OLE Object columns cannot be indexed");
+            }
+        }
+    }
 
     // Text columns take the database's sort order (header 0x6E: LCID, 0, version).
     std::uint8_t sortVersion = 0;
@@ -676,11 +705,15 @@ void JetWriter::addCatalogRows(std::int32_t id, const std::string& name, std::in
 // ---- operations ----
 
 namespace {
+// Undoes the changes since the last commit when a call fails after it began
+// to change pages (a refusal found before that leaves everything as it is,
+// a batch included).
 struct CallGuard {
     JetWriter& w;
     bool done = false;
+    std::uint64_t start = w.store().changes();
     ~CallGuard() {
-        if (!done) {
+        if (!done && w.store().changes() != start) {
             try {
                 w.rollback();
             } catch (...) {

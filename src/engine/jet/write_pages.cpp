@@ -169,6 +169,7 @@ const std::uint8_t* PageStore::read(std::uint32_t n) { return load(n).bytes.data
 
 std::uint8_t* PageStore::write(std::uint32_t n) {
     Buf& b = load(n);
+    ++changes_;
     if (!b.dirty) {
         if (!journal_->active()) journal_->begin(pageSize(), filePages_);
         if (journal_->needs(n)) {
@@ -188,6 +189,7 @@ std::uint32_t PageStore::append() {
         throw Error(path_ + ": the database would grow beyond the 2 GB limit of the Access format");
     if (!journal_->active()) journal_->begin(pageSize(), filePages_);
     const std::uint32_t n = pageCount_++;
+    ++changes_;
     Buf b;
     b.bytes.assign(pageSize(), 0);
     b.dirty = true;

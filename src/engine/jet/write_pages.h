@@ -54,6 +54,8 @@ public:
     std::uint32_t append();
 
     bool changed() const { return !dirty_.empty() || (journal_ && journal_->active()); }
+    // Pages handed out for changing so far (tells whether a call changed anything).
+    std::uint64_t changes() const { return changes_; }
     // Makes everything changed so far durable and ends the operation.
     void commit();
     // Forgets every change since the last commit and restores the file.
@@ -82,6 +84,7 @@ private:
     Header header_;
     std::uint32_t pageCount_ = 0;
     std::uint32_t filePages_ = 0; // pages the file really has on disk
+    std::uint64_t changes_ = 0;
     std::unordered_map<std::uint32_t, Buf> cache_;
     std::vector<std::uint32_t> dirty_;
     std::unique_ptr<Journal> journal_;

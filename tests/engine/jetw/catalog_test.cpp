@@ -186,3 +186,21 @@ TEST(ReadWrite, TakesTheWriteLockOnlyAtTheFirstChange) {
     EXPECT_FALSE(fs::exists(dir / "lazy.ldb"));
     EXPECT_EQ(readerRows(p, "T"), (Rows{{"7"}}));
 }
+
+TEST(Batches, ARefusedCallInsideABatchKeepsTheRestOfTheBatch) {
+    qm::test::TempDir dir;
+    const fs::path p = newDatabase(dir, "batch.accdb");
+    auto db = openWritable(p);
+    db->createTable({"T", {col("K", CT::Long), col("S", CT::VarChar, 3)}, {{"PrimaryKey", {"K"}, true, false}}});
+    db->beginBatch();
+    db->append("T", std::vector<Value>{Value::longInt(1), Value::string("a")});
+    EXPECT_THROW(db->append("T", std::vector<Value>{Value::longInt(1), Value::string("b")}), Error);     // duplicate
+    EXPECT_THROW(db->append("T", std::vector<Value>{Value::longInt(2), Value::string("long")}), Error);  // too long
+    EXPECT_THROW(db->createTable({"U", {col("A", CT::Long)}, {{"I", {"Nope"}, false, false}}}), Error); // bad index
+    EXPECT_THROW(db->createView("Q", "SELECT FROM WHERE"), Error);
+    db->append("T", std::vector<Value>{Value::longInt(2), Value::string("c")});
+    db->endBatch();
+    db.reset();
+    EXPECT_EQ(readerRows(p, "T"), (Rows{{"1", "a"}, {"2", "c"}}));
+    EXPECT_EQ(mdbTables(p), std::vector<std::string>{"T"});
+}
