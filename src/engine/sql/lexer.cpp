@@ -6,8 +6,8 @@ namespace qm::sql {
 
 namespace {
 
-bool isIdentStart(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80; }
-bool isIdentChar(unsigned char c) { return isIdentStart(c) || (c >= '0' && c <= '9'); }
+bool isIdentStart(unsigned char c) { return kNameChars.start[c]; }
+bool isIdentChar(unsigned char c) { return kNameChars.inside[c]; }
 bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 
 // True when position p starts a line (only blanks before it on its line).

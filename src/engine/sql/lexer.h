@@ -18,6 +18,19 @@ namespace qm::sql {
 
 enum class Dialect : std::uint8_t { Access, FoxPro };
 
+// Letters, '_' and bytes of UTF-8 sequences start a name; digits may follow.
+struct NameChars {
+    bool start[256] = {};
+    bool inside[256] = {};
+    constexpr NameChars() {
+        for (int c = 0; c < 256; ++c) {
+            start[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80;
+            inside[c] = start[c] || (c >= '0' && c <= '9');
+        }
+    }
+};
+inline constexpr NameChars kNameChars{};
+
 enum class Tok : std::uint8_t {
     End,
     Word,      // bare identifier or keyword
@@ -37,7 +50,10 @@ struct Token {
     char quote = 0;            // String: the delimiter; Number: '$' for FoxPro currency
     bool doubled = false;      // String: holds a doubled delimiter that must be collapsed
 
-    bool is(std::string_view symbol) const { return kind == Tok::Symbol && text == symbol; }
+    bool is(std::string_view symbol) const {
+        if (kind != Tok::Symbol || text.size() != symbol.size()) return false;
+        return symbol.size() == 1 ? text[0] == symbol[0] : text == symbol;
+    }
     // Keyword test, ignoring letter case (also matches FoxPro's .AND. style words).
     bool isWord(std::string_view word) const;
 };

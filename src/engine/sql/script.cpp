@@ -4,9 +4,7 @@ namespace qm::sql {
 
 namespace {
 
-bool identChar(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c >= 0x80;
-}
+bool identChar(unsigned char c) { return kNameChars.inside[c]; }
 
 std::uint32_t charsBetween(std::string_view s, std::size_t from, std::size_t to) {
     std::uint32_t n = 0;
