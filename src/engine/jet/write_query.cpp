@@ -313,14 +313,13 @@ std::vector<QueryPart> partsOf(const std::string& sqlIn) {
     parts.insert(parts.end(), joins.begin(), joins.end());
     if (where != std::string::npos) parts.push_back({8, std::nullopt, std::nullopt, clause(where, 1), std::nullopt});
     if (group != std::string::npos) {
-        if (!wordAt(sql, group + 6 + (sql.size() > group + 6 && sql[group + 5] == ' ' ? 0 : 0), "BY") &&
-            findTopWord(sql, "BY", group) == std::string::npos)
-            throw Error("GROUP without BY");
+        if (findTopWord(sql, "BY", group) == std::string::npos) throw Error("GROUP without BY");
         for (const std::string& g : splitTop(clause(group, 2), ','))
             parts.push_back({9, std::nullopt, std::nullopt, g, std::nullopt});
     }
     if (having != std::string::npos) parts.push_back({10, std::nullopt, std::nullopt, clause(having, 1), std::nullopt});
     if (order != std::string::npos) {
+        if (findTopWord(sql, "BY", order) == std::string::npos) throw Error("ORDER without BY");
         for (std::string o : splitTop(clause(order, 2), ',')) {
             std::optional<std::string> desc;
             std::size_t last = std::string::npos;
