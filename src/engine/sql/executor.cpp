@@ -1008,7 +1008,7 @@ std::int64_t Executor::Impl::executeInsert(Insert& ins) {
         cache.valid = &d == &db;
     }
     const std::vector<ColumnDef>& columns = cache.columns;
-    const std::string table = cache.table;
+    const std::string& table = cache.table;
 
     // Column list -> positions, reused while the list text repeats.
     if (!(ins.columnListText == cache.columnList && !cache.mapping.empty()) || ins.columns.empty()) {
@@ -1037,6 +1037,10 @@ std::int64_t Executor::Impl::executeInsert(Insert& ins) {
     const std::vector<int>& mapping = cache.mapping;
 
     if (ins.select) {
+        // The query below may run statements of its own: keep our copies.
+        const std::string table = cache.table;
+        const std::vector<ColumnDef> columns = cache.columns;
+        const std::vector<int> mapping = cache.mapping;
         // INSERT ... SELECT: read all first when the source is the target.
         // Reading the target while adding to it would never end: such a
         // source is read completely first.

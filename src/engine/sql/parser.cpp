@@ -328,7 +328,11 @@ struct ParserImpl {
             try { return Value::currency(Value::decimal(*d).toCurrency()); }
             catch (const Error&) { fail(t, "the currency amount is out of range"); }
         }
-        const bool integral = s.find_first_of(".eE") == std::string_view::npos;
+        bool integral = true, exponent = false;
+        for (const char ch : s) {
+            if (ch == '.') integral = false;
+            else if (ch == 'e' || ch == 'E') integral = false, exponent = true;
+        }
         if (integral) {
             std::int64_t v = 0;
             auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
@@ -336,6 +340,20 @@ struct ParserImpl {
                 if (v <= INT32_MAX) return Value::longInt(static_cast<std::int32_t>(v));
                 return Value::bigInt(v);
             }
+        } else if (!exponent && s.size() <= 19) {
+            // 12.50 with at most 18 digits: the digits are the mantissa, those
+            // after the point the scale (what Decimal::parse makes of it).
+            std::int64_t m = 0;
+            std::uint8_t scale = 0;
+            bool point = false, digits = false, plain = true;
+            for (const char ch : s) {
+                if (ch == '.' && !point) { point = true; continue; }
+                if (ch < '0' || ch > '9') { plain = false; break; }
+                m = m * 10 + (ch - '0');
+                digits = true;
+                if (point) ++scale;
+            }
+            if (plain && digits) return Value::decimal(Decimal{m, scale});
         }
         if (auto d = Decimal::parse(s)) return Value::decimal(*d);
         // Beyond 28 digits: a double, as both engines read such numbers.

@@ -132,6 +132,20 @@ TEST(SqlParser, SignedNumbersInValuesMatchTheFoldedExpression) {
     EXPECT_TRUE(t.insert->rows[0][1].expr);
 }
 
+TEST(SqlParser, DecimalLiteralsKeepDigitsAndScale) {
+    for (const char* num : {"12.50", "0.05", ".5", "5.", "00.10", "0.0", "12345678901234567.8", "999999999999999999.",
+                            "1234567890123456789.5", "0.1234567890123456789012345678", "1.5e3", "2E-2"}) {
+        const Statement s = parse(std::string("insert into [t] (a) values (") + num + ")", Dialect::FoxPro);
+        const Value& v = s.insert->rows[0][0].value;
+        const auto expected = Decimal::parse(num);
+        ASSERT_TRUE(expected) << num;
+        ASSERT_EQ(v.type(), VarType::Decimal) << num;
+        EXPECT_TRUE(v.rawDecimal().mantissa == expected->mantissa) << num;
+        EXPECT_EQ(v.rawDecimal().scale, expected->scale) << num;
+        EXPECT_EQ(v.toString(), Value::decimal(*expected).toString()) << num;
+    }
+}
+
 TEST(SqlParser, ExternalDBaseTargetIsSplitIntoTypeAndFolder) {
     const Statement s = parse("SELECT * INTO [dBase IV;DATABASE=C:\\Data\\;].[Customers] FROM `Customers`", Dialect::Access);
     ASSERT_TRUE(s.select->into);
