@@ -81,6 +81,21 @@ Value asNumber(const Value& v, const ColumnDef& c, std::string_view table) {
     return v;
 }
 
+// A number as a double.  A decimal whose digits and power of ten are both
+// exact doubles divides in one correctly rounded step, which is what
+// reading its text would give; others take the long way.
+double toDoubleOf(const Value& n) {
+    if (n.type() == VarType::Decimal) {
+        static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+        const Decimal& d = n.rawDecimal();
+        constexpr Int128 kExact = Int128(1) << 53;
+        if (d.scale <= 22 && d.mantissa < kExact && d.mantissa > -kExact)
+            return static_cast<double>(static_cast<std::int64_t>(d.mantissa)) / kPowers[d.scale];
+    }
+    return n.toDouble();
+}
+
 bool textIsBlank(const Value& v) { return v.type() == VarType::String && trim(v.rawString()).empty(); }
 
 } // namespace
@@ -143,13 +158,13 @@ Value convertForColumn(Value v, const ColumnDef& c, std::string_view table) {
             return Value::bigInt(asNumber(v, c, table).toInt64());
         case ColumnType::Single: {
             if (textIsBlank(v)) return Value::null();
-            const double d = asNumber(v, c, table).toDouble();
+            const double d = toDoubleOf(asNumber(v, c, table));
             if (std::fabs(d) > std::numeric_limits<float>::max()) refuse(v, c, table, rangeText(c.type));
             return Value::single(static_cast<float>(d));
         }
         case ColumnType::Double:
             if (textIsBlank(v)) return Value::null();
-            return Value::dbl(asNumber(v, c, table).toDouble());
+            return Value::dbl(toDoubleOf(asNumber(v, c, table)));
         case ColumnType::Currency:
             if (textIsBlank(v)) return Value::null();
             return Value::currency(asNumber(v, c, table).toCurrency());

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
+
 namespace qm::sql {
 namespace {
 
@@ -172,6 +175,41 @@ TEST(SqlConvert, RefusalsNameFieldAndValue) {
               "You tried to assign the Null value to the field 'Orders.F', which does not accept Null.");
     EXPECT_EQ(message(Value::string("not-a-guid"), col(T::Guid)),
               "The value 'not-a-guid' cannot be stored in the field 'Orders.F': it is not a GUID.");
+}
+
+} // namespace
+} // namespace qm::sql
+
+namespace qm::sql {
+namespace {
+
+TEST(SqlConvert, DecimalsIntoDoubleFieldsAreTheNearestDouble) {
+    // Whatever way the conversion takes, it must give the double nearest
+    // to the decimal, as reading the decimal's text does.
+    storage::ColumnDef dbl;
+    dbl.name = "f";
+    dbl.type = storage::ColumnType::Double;
+    dbl.nullable = true;
+    std::uint64_t x = 0x9E3779B97F4A7C15ull;
+    auto next = [&] { x ^= x << 13; x ^= x >> 7; x ^= x << 17; return x; };
+    for (int i = 0; i < 20000; ++i) {
+        Decimal d;
+        const int bits = 1 + static_cast<int>(next() % 63);
+        const auto magnitude = static_cast<std::int64_t>(next() >> (64 - bits));
+        d.mantissa = (next() & 1) ? -magnitude : magnitude;
+        d.scale = static_cast<std::uint8_t>(next() % 29);
+        const Value v = convertForColumn(Value::decimal(d), dbl, "t");
+        ASSERT_EQ(v.type(), VarType::Double);
+        const double expected = d.toDouble();
+        const double got = v.rawDouble();
+        ASSERT_EQ(std::memcmp(&expected, &got, sizeof expected), 0)
+            << Value::decimal(d).toString() << ": " << v.rawDouble() << " instead of " << expected;
+    }
+    for (const char* text : {"5.5", "0.1", "1234.25", "9007199254740993", "0.3", "-0.000001", "123456789.123456789"}) {
+        const auto d = Decimal::parse(text);
+        ASSERT_TRUE(d);
+        EXPECT_EQ(convertForColumn(Value::decimal(*d), dbl, "t").rawDouble(), std::strtod(text, nullptr)) << text;
+    }
 }
 
 } // namespace
