@@ -1073,15 +1073,19 @@ std::int64_t Executor::Impl::executeInsert(Insert& ins) {
             InsertValue& iv = values[i];
             const ColumnDef& col = columns[static_cast<std::size_t>(mapping[i])];
             try {
+                Value& slot = rowBuffer[static_cast<std::size_t>(mapping[i])];
+                if (!iv.expr) {
+                    slot = convertForColumn(std::move(iv.value), col, table);
+                    continue;
+                }
                 Value v;
-                if (!iv.expr) v = std::move(iv.value);
-                else if (iv.expr->kind == Expr::Kind::Literal) v = std::move(iv.expr->value);
+                if (iv.expr->kind == Expr::Kind::Literal) v = std::move(iv.expr->value);
                 else {
                     if (iv.expr->kind == Expr::Kind::Column)
                         placed(iv.offset, "Unknown name '" + iv.expr->name + "': a value is expected here (text needs quotes).");
                     v = evaluate(*iv.expr, ctx);
                 }
-                rowBuffer[static_cast<std::size_t>(mapping[i])] = convertForColumn(std::move(v), col, table);
+                slot = convertForColumn(std::move(v), col, table);
             } catch (const PlacedError&) {
                 throw;
             } catch (const Error& err) {

@@ -58,36 +58,6 @@ void tokenize(std::string_view s, Dialect dialect, std::vector<Token>& out) {
             continue;
         }
 
-        // Comments.
-        if (!fox && c == '-' && i + 1 < n && s[i + 1] == '-') {
-            while (i < n && s[i] != '\n' && s[i] != '\r') ++i;
-            continue;
-        }
-        if (!fox && c == '/' && i + 1 < n && s[i + 1] == '*') {
-            const std::size_t end = s.find("*/", i + 2);
-            if (end == std::string_view::npos) throw SyntaxIssue{std::uint32_t(i), "unterminated comment"};
-            i = end + 2;
-            continue;
-        }
-        if (fox && c == '&' && i + 1 < n && s[i + 1] == '&') {
-            while (i < n && s[i] != '\n' && s[i] != '\r') ++i;
-            continue;
-        }
-        if (fox && c == '*' && atLineStart(s, i)) {
-            while (i < n && s[i] != '\n' && s[i] != '\r') ++i;
-            continue;
-        }
-
-        if (fox && c == ';') {
-            // A ';' ending a line continues the command on the next one.
-            std::size_t j = i + 1;
-            while (j < n && (s[j] == ' ' || s[j] == '\t')) ++j;
-            if (j >= n || s[j] == '\r' || s[j] == '\n' || (s[j] == '&' && j + 1 < n && s[j + 1] == '&')) {
-                i = j;
-                continue;
-            }
-        }
-
         const std::size_t start = i;
         if (isIdentStart(c)) {
             while (i < n && isIdentChar(static_cast<unsigned char>(s[i]))) ++i;
@@ -118,6 +88,37 @@ void tokenize(std::string_view s, Dialect dialect, std::vector<Token>& out) {
             if (currency) t->quote = '$';
             continue;
         }
+
+        // Comments (no name or number begins with their signs).
+        if (!fox && c == '-' && i + 1 < n && s[i + 1] == '-') {
+            while (i < n && s[i] != '\n' && s[i] != '\r') ++i;
+            continue;
+        }
+        if (!fox && c == '/' && i + 1 < n && s[i + 1] == '*') {
+            const std::size_t end = s.find("*/", i + 2);
+            if (end == std::string_view::npos) throw SyntaxIssue{std::uint32_t(i), "unterminated comment"};
+            i = end + 2;
+            continue;
+        }
+        if (fox && c == '&' && i + 1 < n && s[i + 1] == '&') {
+            while (i < n && s[i] != '\n' && s[i] != '\r') ++i;
+            continue;
+        }
+        if (fox && c == '*' && atLineStart(s, i)) {
+            while (i < n && s[i] != '\n' && s[i] != '\r') ++i;
+            continue;
+        }
+
+        if (fox && c == ';') {
+            // A ';' ending a line continues the command on the next one.
+            std::size_t j = i + 1;
+            while (j < n && (s[j] == ' ' || s[j] == '\t')) ++j;
+            if (j >= n || s[j] == '\r' || s[j] == '\n' || (s[j] == '&' && j + 1 < n && s[j + 1] == '&')) {
+                i = j;
+                continue;
+            }
+        }
+
         if (c == '\'' || c == '"') {
             ++i;
             bool doubled = false;
