@@ -27,11 +27,18 @@ std::string unquote(const Token& t) {
     if (!t.doubled) return std::string(t.text);
     std::string out;
     out.reserve(t.text.size());
-    for (std::size_t i = 0; i < t.text.size(); ++i) {
-        out.push_back(t.text[i]);
-        if (t.text[i] == t.quote && i + 1 < t.text.size() && t.text[i + 1] == t.quote) ++i;
+    const std::string_view s = t.text;
+    std::size_t i = 0;
+    for (;;) {
+        const std::size_t q = s.find(t.quote, i);
+        if (q == std::string_view::npos) {
+            out.append(s.substr(i));
+            return out;
+        }
+        out.append(s.substr(i, q + 1 - i)); // up to and with the first of the pair
+        i = q + 1;
+        if (i < s.size() && s[i] == t.quote) ++i;
     }
-    return out;
 }
 
 void tokenize(std::string_view s, Dialect dialect, std::vector<Token>& out) {

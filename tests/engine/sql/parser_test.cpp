@@ -132,6 +132,19 @@ TEST(SqlParser, SignedNumbersInValuesMatchTheFoldedExpression) {
     EXPECT_TRUE(t.insert->rows[0][1].expr);
 }
 
+TEST(SqlParser, DoubledQuotesInsideTextCollapse) {
+    const struct { const char* literal; const char* text; } cases[] = {
+        {"'it''s'", "it's"}, {"''''", "'"}, {"'a''''b'", "a''b"}, {"'x'''", "x'"}, {"'''x'", "'x"},
+        {"\"say \"\"hi\"\"\"", "say \"hi\""}, {"\"it's\"", "it's"}, {"'say \"\"hi'", "say \"\"hi"}, {"''", ""},
+    };
+    for (const auto& c : cases) {
+        for (Dialect d : {Dialect::FoxPro, Dialect::Access}) {
+            const Statement s = parse(std::string("insert into [t] (a) values (") + c.literal + ")", d);
+            EXPECT_EQ(s.insert->rows[0][0].value.rawString(), c.text) << c.literal;
+        }
+    }
+}
+
 TEST(SqlParser, DecimalLiteralsKeepDigitsAndScale) {
     for (const char* num : {"12.50", "0.05", ".5", "5.", "00.10", "0.0", "12345678901234567.8", "999999999999999999.",
                             "1234567890123456789.5", "0.1234567890123456789012345678", "1.5e3", "2E-2"}) {
