@@ -775,27 +775,27 @@ struct ParserImpl {
 
     // The values the transfers write are literals and Date(y,m,d): those are
     // taken as values straight away; anything else becomes a tree.
-    InsertValue insertValue() {
-        InsertValue v;
+    // Fills v, a fresh element of the row (built in place: values are big).
+    void insertValue(InsertValue& v) {
         const Token& t = cur();
         v.offset = t.offset;
         if (endsValue(peek())) {
             switch (t.kind) {
-            case Tok::Number: ++pos; v.value = numberLiteral(t); return v;
-            case Tok::String: ++pos; v.value = Value::string(unquote(t)); return v;
-            case Tok::DateLit: ++pos; v.value = dateLiteral(t); return v;
+            case Tok::Number: ++pos; v.value = numberLiteral(t); return;
+            case Tok::String: ++pos; v.value = Value::string(unquote(t)); return;
+            case Tok::DateLit: ++pos; v.value = dateLiteral(t); return;
             case Tok::Bracket:
-                if (fox()) { ++pos; v.value = Value::string(std::string(t.text)); return v; }
+                if (fox()) { ++pos; v.value = Value::string(std::string(t.text)); return; }
                 break;
             case Tok::Word:
-                if (iequals(t.text, "NULL")) { ++pos; v.value = Value::null(); return v; }
+                if (iequals(t.text, "NULL")) { ++pos; v.value = Value::null(); return; }
                 break;
             case Tok::DotWord:
-                if (t.isWord("NULL")) { ++pos; v.value = Value::null(); return v; }
+                if (t.isWord("NULL")) { ++pos; v.value = Value::null(); return; }
                 if (t.isWord("T") || t.isWord("Y") || t.isWord("F") || t.isWord("N")) {
                     ++pos;
                     v.value = Value::boolean(t.isWord("T") || t.isWord("Y"));
-                    return v;
+                    return;
                 }
                 break;
             case Tok::Symbol:
@@ -809,7 +809,7 @@ struct ParserImpl {
             Value x = numberLiteral(num);
             pos += 2;
             v.value = t.text[0] == '-' ? negateLiteral(x, t) : std::move(x);
-            return v;
+            return;
         }
         if (t.kind == Tok::Word && (iequals(t.text, "Date") || iequals(t.text, "DateTime")) && peek().is("(")) {
             // Date(2016,11,3) / DateTime(2016,11,3,10,30,0) with plain numbers.
@@ -833,11 +833,10 @@ struct ParserImpl {
                 && parts[4] >= 0 && parts[4] <= 59 && parts[5] >= 0 && parts[5] <= 59) {
                 v.value = Value::date(date::fromParts(parts[0], parts[1], parts[2], parts[3], parts[4], parts[5]));
                 pos = k;
-                return v;
+                return;
             }
         }
         v.expr = expr();
-        return v;
     }
 
     void insert(Statement& st) {
@@ -863,7 +862,7 @@ struct ParserImpl {
                 std::vector<InsertValue>& row = ins->rows[used++];
                 row.clear();
                 row.reserve(ins->columns.empty() ? 8 : ins->columns.size());
-                do row.push_back(insertValue()); while (accept(","));
+                do insertValue(row.emplace_back()); while (accept(","));
                 expect(")");
             } while (accept(","));
             ins->rows.resize(used);
