@@ -1068,7 +1068,10 @@ std::int64_t Executor::Impl::executeInsert(Insert& ins) {
         if (values.size() != mapping.size())
             throw Error("Number of query values and destination fields are not the same (" + std::to_string(values.size())
                         + " values, " + std::to_string(mapping.size()) + " fields).");
-        rowBuffer.assign(columns.size(), Value());
+        // Columns left out are Empty; when the list names every column (no
+        // name twice, see above) each slot is overwritten below.
+        if (mapping.size() != columns.size() || rowBuffer.size() != columns.size())
+            rowBuffer.assign(columns.size(), Value());
         for (std::size_t i = 0; i < values.size(); ++i) {
             InsertValue& iv = values[i];
             const ColumnDef& col = columns[static_cast<std::size_t>(mapping[i])];

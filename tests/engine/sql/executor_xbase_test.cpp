@@ -207,6 +207,24 @@ TEST(SqlExecutorXbase, TableDroppedAndMadeAgainInOneScript) {
               (std::vector<std::vector<std::string>>{{"2", "x    ", "NULL"}, {"3", "y    ", "NULL"}, {"4", "z    ", "5"}}));
 }
 
+TEST(SqlExecutorXbase, ColumnsLeftOutNeverTakeThePreviousRowsValues) {
+    Folder f;
+    Executor ex(*f.db, Dialect::FoxPro);
+    std::vector<StatementOutcome> seen;
+    EXPECT_THROW(ex.runScript("CREATE TABLE w (a I NULL, b C(5) NULL)\n"
+                 "insert into [w] (a,b) values (1,'one')\n"
+                 "insert into [w] (a) values (2)\n"
+                 "insert into [w] (a,b) values (3,'three!')\n" // too long: fails after a is converted
+                 "insert into [w] (b) values ('four')\n"
+                 "insert into [w] (b,a) values ('five',5)\n",
+                 [&](const StatementOutcome& o) { seen.push_back(o); }),
+                 Error); // the report of line 4
+    ASSERT_EQ(seen.size(), 6u);
+    EXPECT_TRUE(seen[3].failed);
+    EXPECT_EQ(rows(ex, "SELECT a, b FROM w"),
+              (std::vector<std::vector<std::string>>{{"1", "one  "}, {"2", "NULL"}, {"NULL", "four "}, {"5", "five "}}));
+}
+
 TEST(SqlExecutorXbase, SelectIntoAnExternalDBaseFolder) {
     Folder src;
     TempDir out;
