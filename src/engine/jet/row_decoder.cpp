@@ -1,5 +1,7 @@
 #include "row_decoder.h"
 
+#include <cstdint>
+
 #include <cstring>
 
 namespace qm::jet {
@@ -50,6 +52,7 @@ bool extendedDateToText(const std::uint8_t* p, std::size_t n, std::string& out) 
         v = 0;
         for (std::size_t k = from; k < from + count; ++k) {
             if (p[k] < '0' || p[k] > '9') return false;
+            if (v > (INT64_MAX - 9) / 10) return false; // no date has that many days
             v = v * 10 + (p[k] - '0');
         }
         return true;

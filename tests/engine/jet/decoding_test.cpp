@@ -127,6 +127,11 @@ TEST(ExtendedDate, DigitsToText) {
     EXPECT_EQ(out, "2020-08-05 12:45:00.1234567");
     v[5] = 'x';
     EXPECT_FALSE(extendedDateToText(v.data(), v.size(), out));
+    // Nineteen nines overflow a 64-bit day count: refused, not wrapped.
+    const char* huge = "9999999999999999999:0000000459001234567:7";
+    std::vector<std::uint8_t> h(huge, huge + 42);
+    h.resize(42, 0);
+    EXPECT_FALSE(extendedDateToText(h.data(), h.size(), out));
 }
 
 class RowLayout : public ::testing::Test {
