@@ -95,3 +95,44 @@ TEST(XbaseContainer, MemberTablesAreCreatedFilledAndDropped)
     again->dropView("big_orders");
     EXPECT_TRUE(again->catalog().empty());
 }
+
+TEST(XbaseContainer, MemberDroppedAndMadeAgainInOneBatch)
+{
+    // Appends of a batch go to the member the name stands for now, not to
+    // the table it named before.
+    qm::test::TempDir dir;
+    const std::string dbc = (dir.path() / "shop.dbc").string();
+    qm::xbase::Container::create(dbc);
+    auto db = qm::xbase::openContainer(dbc, {});
+    qm::storage::ColumnSpec id;
+    id.name = "Identifier";
+    id.type = qm::storage::ColumnType::Long;
+    qm::storage::ColumnSpec label;
+    label.name = "Label";
+    label.type = qm::storage::ColumnType::VarChar;
+    label.size = 10;
+    qm::storage::TableSpec first;
+    first.name = "Items";
+    first.columns = {id};
+    qm::storage::TableSpec second;
+    second.name = "Items";
+    second.columns = {label, id};
+
+    db->beginBatch();
+    db->createTable(first);
+    for (int i = 0; i < 5; ++i)
+        db->append("Items", std::vector<Value>{Value::longInt(i)});
+    db->dropTable("Items");
+    db->createTable(second);
+    db->append("Items", std::vector<Value>{Value::string("one"), Value::longInt(1)});
+    db->append("Items", std::vector<Value>{Value::string("two"), Value::longInt(2)});
+    db->endBatch();
+
+    auto again = qm::xbase::openContainer(dbc, {});
+    ASSERT_EQ(again->columns("items").size(), 2u);
+    EXPECT_EQ(again->rowCount("items"), 2u);
+    auto cur = again->scan("items");
+    ASSERT_TRUE(cur->next());
+    EXPECT_EQ(cur->value(0).toString(), "one");
+    EXPECT_EQ(cur->value(1).toInt64(), 1);
+}
