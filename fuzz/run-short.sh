@@ -2,13 +2,17 @@
 # Builds the fuzz harnesses with clang in their own build folder and runs
 # each for a short while on seeds made from the shared Access fixtures.
 # Exits 0 when nothing is found; non-zero (libFuzzer's code) on a finding.
+#
+# By default the run is a fixed number of inputs from a fixed random seed,
+# so the same tree always explores the same inputs (CI stays repeatable);
+# QM_FUZZ_SECONDS=N runs for N seconds with a fresh seed instead.
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 shared="$root/../shared"
 build="${QM_FUZZ_BUILD:-$root/../build-fuzz}"
-seconds="${QM_FUZZ_SECONDS:-60}"
+seconds="${QM_FUZZ_SECONDS:-}"
 
 if [ ! -d "$shared/fixtures/access" ]; then
     echo "fuzz: the shared fixtures folder ($shared) is not present here; skipping"
@@ -39,13 +43,22 @@ for f in "$corpus"/file/*; do
     dd if="$f" of="$corpus/row/$name.b" bs=1 skip=$((2048 * 5 - 120)) count=120 2>/dev/null || true
 done
 
-file_time=$((seconds * 2 / 3))
-row_time=$((seconds - file_time))
-echo "fuzz: whole files for ${file_time}s"
-"$build/fuzz_jet_file" -max_total_time="$file_time" -max_len=262144 -timeout=10 -rss_limit_mb=2048 \
+if [ -n "$seconds" ]; then
+    file_limit="-max_total_time=$((seconds * 2 / 3))"
+    row_limit="-max_total_time=$((seconds - seconds * 2 / 3))"
+    echo "fuzz: ${seconds}s in all"
+else
+    file_limit="-runs=${QM_FUZZ_FILE_RUNS:-200000} -seed=20161103"
+    row_limit="-runs=${QM_FUZZ_ROW_RUNS:-600000} -seed=20161103"
+    echo "fuzz: fixed seed, $file_limit / $row_limit"
+fi
+echo "fuzz: whole files"
+# shellcheck disable=SC2086
+"$build/fuzz_jet_file" $file_limit -max_len=262144 -timeout=10 -rss_limit_mb=2048 \
     -print_final_stats=1 "$corpus/file" 2>"$build/fuzz_jet_file.log" || { tail -50 "$build/fuzz_jet_file.log"; exit 1; }
-echo "fuzz: single rows for ${row_time}s"
-"$build/fuzz_jet_row" -max_total_time="$row_time" -max_len=4096 -timeout=10 \
+echo "fuzz: single rows"
+# shellcheck disable=SC2086
+"$build/fuzz_jet_row" $row_limit -max_len=4096 -timeout=10 \
     -print_final_stats=1 "$corpus/row" 2>"$build/fuzz_jet_row.log" || { tail -50 "$build/fuzz_jet_row.log"; exit 1; }
 grep -h 'stat::number_of_executed_units' "$build"/fuzz_jet_*.log || true
 echo "fuzz: no crash found"
