@@ -11,7 +11,7 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 shared="$root/../shared"
-build="${QM_FUZZ_BUILD:-$root/../build-fuzz}"
+build="${QM_FUZZ_BUILD:-$root/build/fuzz}"
 seconds="${QM_FUZZ_SECONDS:-}"
 
 if [ ! -d "$shared/fixtures/access" ]; then
