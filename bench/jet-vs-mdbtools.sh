@@ -6,13 +6,13 @@
 # ratio.
 #
 #   bench/jet-vs-mdbtools.sh [BUILD_DIR] [FILE] [TABLE] [N]
-# Defaults: ../build, the largest Access fixture (nwind.mdb), its largest
+# Defaults: build/test (the test build, which has the benchmarks), the largest Access fixture (nwind.mdb), its largest
 # table (Order Details), 50 runs.
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
-build="${1:-$root/../build}"
+build="${1:-$root/build/test}"
 file="${2:-$root/../shared/fixtures/access/mdbtestdata/nwind.mdb}"
 table="${3:-Order Details}"
 runs="${4:-50}"
