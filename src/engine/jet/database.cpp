@@ -1,4 +1,5 @@
 #include "database.h"
+#include "create_database.h"
 
 #include "column_types.h"
 #include "properties.h"
@@ -214,6 +215,11 @@ void JetDatabase::createView(std::string_view, std::string_view) { readOnly(); }
 void JetDatabase::dropView(std::string_view) { readOnly(); }
 
 std::unique_ptr<storage::Database> openDatabase(const std::string& path, const storage::OpenOptions& options) {
+    // A change a crashed writer left half done is undone before anything is read.
+    recoverLeftoverJournal(path);
+    // Unless read-only was asked for, the writer takes over at the first
+    // change (and only then takes the lock).
+    if (!options.readOnly) return openReadWrite(path, options);
     return std::make_unique<JetDatabase>(path, options);
 }
 

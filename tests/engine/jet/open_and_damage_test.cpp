@@ -93,8 +93,10 @@ TEST(ReadOnly, WritesRefusedAndFileUntouched) {
     QM_REQUIRE_SHARED();
     const fs::path path = qm::test::fixture("access/mdbtestdata/nwind.mdb");
     const std::string before = qm::test::readFile(path);
+    storage::OpenOptions readOnly;
+    readOnly.readOnly = true;
     {
-        auto db = jet::openDatabase(path.string(), {});
+        auto db = jet::openDatabase(path.string(), readOnly);
         for (const auto& e : db->catalog())
             if (e.kind == storage::ObjectKind::Table) readAll(*db, e.name);
         const std::string msg = errorOf([&] { db->dropTable("Orders"); });
@@ -103,6 +105,14 @@ TEST(ReadOnly, WritesRefusedAndFileUntouched) {
         EXPECT_THROW(db->createView("v", "SELECT 1"), Error);
     }
     EXPECT_TRUE(qm::test::readFile(path) == before);
+    // Opened for writing, reading alone still changes nothing and leaves no lock file.
+    {
+        auto db = jet::openDatabase(path.string(), {});
+        for (const auto& e : db->catalog())
+            if (e.kind == storage::ObjectKind::Table) readAll(*db, e.name);
+    }
+    EXPECT_TRUE(qm::test::readFile(path) == before);
+    EXPECT_FALSE(fs::exists(fs::path(path).replace_extension(".ldb")));
 }
 
 TEST(Cursor, StreamsRowsAndReportsMisuse) {
