@@ -138,7 +138,7 @@ const Value& TableCursor::value(std::size_t column)
 // ---- folder database ---------------------------------------------------------
 
 FreeTableDatabase::FreeTableDatabase(std::string folder, std::string singleTable, const storage::OpenOptions& options)
-    : folder_(std::move(folder)), single_(std::move(singleTable)), options_(options)
+    : XBaseDatabase(options), folder_(std::move(folder)), single_(std::move(singleTable))
 {
     while (folder_.size() > 1 && folder_.back() == '/')
         folder_.pop_back();
@@ -270,32 +270,7 @@ void FreeTableDatabase::requireWritable() const
         throw Error("\"" + path_ + "\" was opened for reading only.");
 }
 
-DbfTable& FreeTableDatabase::writer(const Entry& e)
-{
-    auto& slot = writers_[e.path];
-    if (!slot) {
-        try {
-            slot = openWriter(e.path);
-        } catch (...) {
-            writers_.erase(e.path);
-            throw;
-        }
-    }
-    if (batchDepth_ > 0 && !slot->table->inTransaction())
-        slot->table->begin();
-    return *slot->table;
-}
-
-void FreeTableDatabase::closeWriter(const std::string& path)
-{
-    appendTable_ = nullptr;
-    auto it = writers_.find(path);
-    if (it == writers_.end())
-        return;
-    if (it->second->table->inTransaction())
-        it->second->table->commit();
-    writers_.erase(it);
-}
+DbfTable& FreeTableDatabase::writerFor(std::string_view table) { return writer(require(table).path); }
 
 void FreeTableDatabase::createTable(const storage::TableSpec& spec)
 {
@@ -350,38 +325,6 @@ void FreeTableDatabase::renameObject(std::string_view oldName, std::string_view 
     refresh();
 }
 
-void FreeTableDatabase::append(std::string_view table, std::span<const Value> row)
-{
-    requireWritable();
-    if (appendTable_ && batchDepth_ > 0 && appendTable_->inTransaction() && appendName_ == table) {
-        appendTable_->append(row);
-        return;
-    }
-    appendTable_ = nullptr;
-    DbfTable& t = writer(require(table));
-    if (batchDepth_ > 0) {
-        appendName_.assign(table);
-        appendTable_ = &t;
-    }
-    t.append(row);
-}
-
-void FreeTableDatabase::update(std::string_view table, std::uint64_t rowId, std::span<const Value> row)
-{
-    requireWritable();
-    if (rowId == 0 || rowId > 0xFFFFFFFFu)
-        throw Error("Row " + std::to_string(rowId) + " does not exist in table \"" + std::string(table) + "\".");
-    writer(require(table)).update(static_cast<std::uint32_t>(rowId), row);
-}
-
-void FreeTableDatabase::remove(std::string_view table, std::uint64_t rowId)
-{
-    requireWritable();
-    if (rowId == 0 || rowId > 0xFFFFFFFFu)
-        throw Error("Row " + std::to_string(rowId) + " does not exist in table \"" + std::string(table) + "\".");
-    writer(require(table)).setDeleted(static_cast<std::uint32_t>(rowId), true);
-}
-
 void FreeTableDatabase::createView(std::string_view name, std::string_view)
 {
     throw Error("Cannot create the view \"" + std::string(name) +
@@ -391,29 +334,6 @@ void FreeTableDatabase::createView(std::string_view name, std::string_view)
 void FreeTableDatabase::dropView(std::string_view name)
 {
     throw Error("\"" + std::string(name) + "\" is not a view: a folder of free tables holds no views.");
-}
-
-void FreeTableDatabase::beginBatch() { ++batchDepth_; }
-
-void FreeTableDatabase::endBatch()
-{
-    if (batchDepth_ == 0)
-        return;
-    if (--batchDepth_ > 0)
-        return;
-    appendTable_ = nullptr;
-    std::string firstError;
-    for (auto& [p, w] : writers_) {
-        try {
-            if (w->table->inTransaction())
-                w->table->commit();
-        } catch (const Error& e) {
-            if (firstError.empty())
-                firstError = e.what();
-        }
-    }
-    if (!firstError.empty())
-        throw Error(firstError);
 }
 
 // ---- writers -----------------------------------------------------------------
@@ -438,7 +358,7 @@ std::unique_ptr<TableWriter> openWriter(const std::string& dbfPath, std::vector<
 // ---- container database -------------------------------------------------------
 
 ContainerDatabase::ContainerDatabase(const std::string& dbcPath, const storage::OpenOptions& options)
-    : path_(dbcPath), options_(options)
+    : XBaseDatabase(options), path_(dbcPath)
 {
     if (!fileExists(dbcPath))
         throw Error("The database container \"" + dbcPath + "\" does not exist.");
@@ -561,31 +481,10 @@ void ContainerDatabase::requireWritable() const
         throw Error("The database container \"" + path_ + "\" cannot be changed (it or its index file is read-only or missing).");
 }
 
-DbfTable& ContainerDatabase::writer(const Member& m)
+DbfTable& ContainerDatabase::writerFor(std::string_view table)
 {
-    auto& slot = writers_[m.file];
-    if (!slot) {
-        try {
-            slot = openWriter(m.file, m.longNames);
-        } catch (...) {
-            writers_.erase(m.file);
-            throw;
-        }
-    }
-    if (batchDepth_ > 0 && !slot->table->inTransaction())
-        slot->table->begin();
-    return *slot->table;
-}
-
-void ContainerDatabase::closeWriter(const std::string& file)
-{
-    appendTable_ = nullptr;
-    auto it = writers_.find(file);
-    if (it == writers_.end())
-        return;
-    if (it->second->table->inTransaction())
-        it->second->table->commit();
-    writers_.erase(it);
+    Member m = member(table);
+    return writer(m.file, std::move(m.longNames));
 }
 
 void ContainerDatabase::createTable(const storage::TableSpec& spec)
@@ -647,38 +546,6 @@ void ContainerDatabase::renameObject(std::string_view oldName, std::string_view)
     throw Error("Cannot rename \"" + std::string(oldName) + "\": tables and views of a database container are not renamed by this program.");
 }
 
-void ContainerDatabase::append(std::string_view table, std::span<const Value> row)
-{
-    requireWritable();
-    if (appendTable_ && batchDepth_ > 0 && appendTable_->inTransaction() && appendName_ == table) {
-        appendTable_->append(row);
-        return;
-    }
-    appendTable_ = nullptr;
-    DbfTable& t = writer(member(table));
-    if (batchDepth_ > 0) {
-        appendName_.assign(table);
-        appendTable_ = &t;
-    }
-    t.append(row);
-}
-
-void ContainerDatabase::update(std::string_view table, std::uint64_t rowId, std::span<const Value> row)
-{
-    requireWritable();
-    if (rowId == 0 || rowId > 0xFFFFFFFFu)
-        throw Error("Row " + std::to_string(rowId) + " does not exist in table \"" + std::string(table) + "\".");
-    writer(member(table)).update(static_cast<std::uint32_t>(rowId), row);
-}
-
-void ContainerDatabase::remove(std::string_view table, std::uint64_t rowId)
-{
-    requireWritable();
-    if (rowId == 0 || rowId > 0xFFFFFFFFu)
-        throw Error("Row " + std::to_string(rowId) + " does not exist in table \"" + std::string(table) + "\".");
-    writer(member(table)).setDeleted(static_cast<std::uint32_t>(rowId), true);
-}
-
 void ContainerDatabase::createView(std::string_view name, std::string_view sql)
 {
     requireWritable();
@@ -694,15 +561,83 @@ void ContainerDatabase::dropView(std::string_view name)
     container_->dropView(name);
 }
 
-void ContainerDatabase::beginBatch() { ++batchDepth_; }
+// ---- shared by both kinds --------------------------------------------------
 
-void ContainerDatabase::endBatch()
+DbfTable& XBaseDatabase::writer(const std::string& file, std::vector<std::string> longNames)
+{
+    auto& slot = writers_[file];
+    if (!slot) {
+        try {
+            slot = openWriter(file, std::move(longNames));
+        } catch (...) {
+            writers_.erase(file);
+            throw;
+        }
+    }
+    if (batchDepth_ > 0 && !slot->table->inTransaction())
+        slot->table->begin();
+    return *slot->table;
+}
+
+void XBaseDatabase::closeWriter(const std::string& file)
+{
+    appendTable_ = nullptr;
+    auto it = writers_.find(file);
+    if (it == writers_.end())
+        return;
+    if (it->second->table->inTransaction())
+        it->second->table->commit();
+    writers_.erase(it);
+}
+
+void XBaseDatabase::append(std::string_view table, std::span<const Value> row)
+{
+    requireWritable();
+    if (appendTable_ && batchDepth_ > 0 && appendTable_->inTransaction() && appendName_ == table) {
+        appendTable_->append(row);
+        return;
+    }
+    appendTable_ = nullptr;
+    DbfTable& t = writerFor(table);
+    if (batchDepth_ > 0) {
+        appendName_.assign(table);
+        appendTable_ = &t;
+    }
+    t.append(row);
+}
+
+namespace {
+
+std::uint32_t recordNumber(std::string_view table, std::uint64_t rowId)
+{
+    if (rowId == 0 || rowId > 0xFFFFFFFFu)
+        throw Error("Row " + std::to_string(rowId) + " does not exist in table \"" + std::string(table) + "\".");
+    return static_cast<std::uint32_t>(rowId);
+}
+
+} // namespace
+
+void XBaseDatabase::update(std::string_view table, std::uint64_t rowId, std::span<const Value> row)
+{
+    requireWritable();
+    writerFor(table).update(recordNumber(table, rowId), row);
+}
+
+void XBaseDatabase::remove(std::string_view table, std::uint64_t rowId)
+{
+    requireWritable();
+    writerFor(table).setDeleted(recordNumber(table, rowId), true);
+}
+
+void XBaseDatabase::beginBatch() { ++batchDepth_; }
+
+void XBaseDatabase::endBatch()
 {
     if (batchDepth_ == 0 || --batchDepth_ > 0)
         return;
     appendTable_ = nullptr;
     std::string firstError;
-    for (auto& [p, w] : writers_) {
+    for (auto& [file, w] : writers_) {
         try {
             if (w->table->inTransaction())
                 w->table->commit();

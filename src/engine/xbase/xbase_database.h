@@ -45,7 +45,36 @@ struct TableWriter {
 };
 std::unique_ptr<TableWriter> openWriter(const std::string& dbfPath, std::vector<std::string> longNames = {});
 
-class FreeTableDatabase final : public storage::Database {
+// What both xBase Databases share: the writers of the tables open for
+// writing, the running batch, and the shortcut for a batch of appends to
+// one table.
+class XBaseDatabase : public storage::Database {
+public:
+    void append(std::string_view table, std::span<const Value> row) override;
+    void update(std::string_view table, std::uint64_t rowId, std::span<const Value> row) override;
+    void remove(std::string_view table, std::uint64_t rowId) override;
+    void beginBatch() override;
+    void endBatch() override;
+
+protected:
+    explicit XBaseDatabase(const storage::OpenOptions& options) : options_(options) {}
+    // The writer of the named table (opened on first use through writer()).
+    virtual DbfTable& writerFor(std::string_view table) = 0;
+    virtual void requireWritable() const = 0;
+    DbfTable& writer(const std::string& file, std::vector<std::string> longNames = {});
+    void closeWriter(const std::string& file);
+
+    storage::OpenOptions options_;
+    std::map<std::string, std::unique_ptr<TableWriter>> writers_;
+    int batchDepth_ = 0;
+    // The table the last append of the running batch went to: rows for the
+    // same name skip the name lookup (and its file check).  Cleared when the
+    // batch ends and whenever a writer is closed or the list of tables changes.
+    std::string appendName_;
+    DbfTable* appendTable_ = nullptr;
+};
+
+class FreeTableDatabase final : public XBaseDatabase {
 public:
     // folder: walked recursively.  singleTable: when not empty, only that
     // file (and tables created through this object) are listed.
@@ -63,13 +92,8 @@ public:
     void createTable(const storage::TableSpec& spec) override;
     void dropTable(std::string_view name) override;
     void renameObject(std::string_view oldName, std::string_view newName) override;
-    void append(std::string_view table, std::span<const Value> row) override;
-    void update(std::string_view table, std::uint64_t rowId, std::span<const Value> row) override;
-    void remove(std::string_view table, std::uint64_t rowId) override;
     void createView(std::string_view name, std::string_view sql) override;
     void dropView(std::string_view name) override;
-    void beginBatch() override;
-    void endBatch() override;
 
 private:
     struct Entry {
@@ -79,28 +103,19 @@ private:
     void refresh();
     const Entry* lookup(std::string_view name);
     const Entry& require(std::string_view name);
-    DbfTable& writer(const Entry& e);
-    void closeWriter(const std::string& path);
-    void requireWritable() const;
+    DbfTable& writerFor(std::string_view table) override;
+    void requireWritable() const override;
 
     std::string path_;
     std::string folder_;
     std::string single_;
-    storage::OpenOptions options_;
     std::vector<Entry> entries_;
     std::vector<std::string> created_; // single-table mode: paths created here
-    std::map<std::string, std::unique_ptr<TableWriter>> writers_;
-    int batchDepth_ = 0;
-    // The table the last append of the running batch went to: rows for the
-    // same name skip the name lookup (and its file check).  Cleared when the
-    // batch ends and whenever a writer is closed or the list of tables changes.
-    std::string appendName_;
-    DbfTable* appendTable_ = nullptr;
 };
 
 // A database container (.dbc): its member tables under their long names,
 // with long field names, and its views.
-class ContainerDatabase final : public storage::Database {
+class ContainerDatabase final : public XBaseDatabase {
 public:
     ContainerDatabase(const std::string& dbcPath, const storage::OpenOptions& options);
     ~ContainerDatabase() override;
@@ -116,13 +131,8 @@ public:
     void createTable(const storage::TableSpec& spec) override;
     void dropTable(std::string_view name) override;
     void renameObject(std::string_view oldName, std::string_view newName) override;
-    void append(std::string_view table, std::span<const Value> row) override;
-    void update(std::string_view table, std::uint64_t rowId, std::span<const Value> row) override;
-    void remove(std::string_view table, std::uint64_t rowId) override;
     void createView(std::string_view name, std::string_view sql) override;
     void dropView(std::string_view name) override;
-    void beginBatch() override;
-    void endBatch() override;
 
 private:
     struct Member {
@@ -131,22 +141,13 @@ private:
         std::vector<std::string> longNames;
     };
     Member member(std::string_view name);
-    DbfTable& writer(const Member& m);
-    void closeWriter(const std::string& file);
-    void requireWritable() const;
+    DbfTable& writerFor(std::string_view table) override;
+    void requireWritable() const override;
     std::vector<storage::ColumnDef> columnsOf(const DbfTable& t, const Member& m) const;
 
     std::string path_;
-    storage::OpenOptions options_;
     std::unique_ptr<Container> container_;
     bool writable_ = false;
-    std::map<std::string, std::unique_ptr<TableWriter>> writers_;
-    int batchDepth_ = 0;
-    // The table the last append of the running batch went to: rows for the
-    // same name skip the name lookup (and its file check).  Cleared when the
-    // batch ends and whenever a writer is closed or the list of tables changes.
-    std::string appendName_;
-    DbfTable* appendTable_ = nullptr;
 };
 
 } // namespace qm::xbase
