@@ -314,6 +314,28 @@ ColumnRequest columnRequestFor(const storage::ColumnSpec& spec, const std::strin
 
 namespace {
 
+// A scan that keeps the reader it came from alive: a change reopens the
+// reader for later reads, while a scan already running (the source of a
+// SELECT ... INTO, say) goes on over the reader it started with.
+class KeepAliveCursor : public storage::RowCursor {
+public:
+    KeepAliveCursor(std::shared_ptr<storage::Database> owner, std::unique_ptr<storage::RowCursor> inner)
+        : owner_(std::move(owner)), inner_(std::move(inner)) {}
+    const std::vector<storage::ColumnDef>& columns() const override { return inner_->columns(); }
+    bool next() override { return inner_->next(); }
+    const Value& value(std::size_t column) override { return inner_->value(column); }
+    std::uint64_t rowId() const override { return inner_->rowId(); }
+
+private:
+    std::shared_ptr<storage::Database> owner_; // outlives inner_: declared first
+    std::unique_ptr<storage::RowCursor> inner_;
+};
+
+std::unique_ptr<storage::RowCursor> scanKeepingAlive(const std::shared_ptr<storage::Database>& db,
+                                                     std::string_view table) {
+    return std::make_unique<KeepAliveCursor>(db, db->scan(table));
+}
+
 // The engine's storage::Database for files it may write: reading is the
 // reader's (reopened after each change), writing goes to the JetWriter.
 class WritableDatabase : public storage::Database {
@@ -328,7 +350,10 @@ public:
     std::vector<storage::CatalogEntry> catalog() override { return reader().catalog(); }
     std::optional<storage::CatalogEntry> find(std::string_view name) override { return reader().find(name); }
     std::vector<storage::ColumnDef> columns(std::string_view table) override { return reader().columns(table); }
-    std::unique_ptr<storage::RowCursor> scan(std::string_view table) override { return reader().scan(table); }
+    std::unique_ptr<storage::RowCursor> scan(std::string_view table) override {
+        reader();
+        return scanKeepingAlive(reader_, table);
+    }
     std::uint64_t rowCount(std::string_view table) override { return reader().rowCount(table); }
     std::string querySql(std::string_view name) override { return reader().querySql(name); }
 
@@ -384,14 +409,14 @@ private:
         // Reading inside a batch first makes the batch's work so far durable,
         // so the reader sees whole pages.
         writer_->commit();
-        if (!reader_) reader_ = std::make_unique<JetDatabase>(path_, options_);
+        if (!reader_) reader_ = std::make_shared<JetDatabase>(path_, options_);
         return *reader_;
     }
 
     std::string path_;
     storage::OpenOptions options_;
     std::unique_ptr<JetWriter> writer_;
-    std::unique_ptr<storage::Database> reader_;
+    std::shared_ptr<storage::Database> reader_;
 };
 
 // Reading first, writing from the first change on.
@@ -400,14 +425,16 @@ public:
     ReadWriteDatabase(const std::string& path, const storage::OpenOptions& options)
         : path_(path), options_(options) {
         recoverLeftoverJournal(path);
-        reader_ = std::make_unique<JetDatabase>(path, readOnly(options));
+        reader_ = std::make_shared<JetDatabase>(path, readOnly(options));
     }
 
     const std::string& path() const override { return path_; }
     std::vector<storage::CatalogEntry> catalog() override { return reading().catalog(); }
     std::optional<storage::CatalogEntry> find(std::string_view name) override { return reading().find(name); }
     std::vector<storage::ColumnDef> columns(std::string_view table) override { return reading().columns(table); }
-    std::unique_ptr<storage::RowCursor> scan(std::string_view table) override { return reading().scan(table); }
+    std::unique_ptr<storage::RowCursor> scan(std::string_view table) override {
+        return writer_ ? writer_->scan(table) : scanKeepingAlive(reader_, table);
+    }
     std::uint64_t rowCount(std::string_view table) override { return reading().rowCount(table); }
     std::string querySql(std::string_view name) override { return reading().querySql(name); }
 
@@ -442,7 +469,7 @@ private:
 
     std::string path_;
     storage::OpenOptions options_;
-    std::unique_ptr<storage::Database> reader_;
+    std::shared_ptr<storage::Database> reader_;
     std::unique_ptr<storage::Database> writer_;
 };
 
