@@ -48,21 +48,6 @@ void putBe32(std::string& b, std::size_t at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((v >> (8 * (3 - i))) & 0xFF);
 }
 
-std::string printable(std::string_view s) {
-    std::string out;
-    for (unsigned char c : s) {
-        if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-        } else {
-            static const char* hex = "0123456789ABCDEF";
-            out += "\\x";
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
 int bitsFor(std::uint32_t v) { return v == 0 ? 0 : 32 - std::countl_zero(v); }
 
 // Decoded leaf: keys in order.
@@ -235,6 +220,22 @@ CdxTag readTagHeader(const std::string& file, const std::string& name, std::uint
 }
 
 } // namespace
+
+std::string printableKey(std::string_view s) {
+    std::string out;
+    for (unsigned char c : s) {
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            static const char* hex = "0123456789ABCDEF";
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
 
 bool CdxTag::machineCollation() const {
     if (collation.empty()) return true;
@@ -575,7 +576,7 @@ std::vector<std::string> checkCdxTag(const CdxFile& file, const CdxTag& tag, cha
         }
         if (c == 0 && tag.rejectsDuplicates()) {
             problems.push_back(where + "records " + std::to_string(stored[i - 1].recno) + " and " +
-                               std::to_string(stored[i].recno) + " share the key '" + printable(stored[i].key) +
+                               std::to_string(stored[i].recno) + " share the key '" + printableKey(stored[i].key) +
                                "' in a tag that refuses duplicates");
         }
     }
@@ -590,10 +591,10 @@ std::vector<std::string> checkCdxTag(const CdxFile& file, const CdxTag& tag, cha
                         std::back_inserter(extra), less);
     if (!missing.empty())
         problems.push_back(where + std::to_string(missing.size()) + " key(s) missing, first for record " +
-                           std::to_string(missing[0].recno) + ": '" + printable(missing[0].key) + "'");
+                           std::to_string(missing[0].recno) + ": '" + printableKey(missing[0].key) + "'");
     if (!extra.empty())
         problems.push_back(where + std::to_string(extra.size()) + " key(s) that the table does not produce, first for record " +
-                           std::to_string(extra[0].recno) + ": '" + printable(extra[0].key) + "'");
+                           std::to_string(extra[0].recno) + ": '" + printableKey(extra[0].key) + "'");
     return problems;
 }
 

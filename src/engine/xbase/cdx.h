@@ -126,4 +126,7 @@ double readDouble(std::string_view eightBytes);
 void appendInt32(std::string& out, std::int32_t value);
 } // namespace cdx_key
 
+// A key for an error message: printable ASCII as it is, other bytes as \xNN.
+std::string printableKey(std::string_view key);
+
 } // namespace qm::xbase

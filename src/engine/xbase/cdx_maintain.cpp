@@ -10,21 +10,6 @@ namespace qm::xbase {
 
 namespace {
 
-std::string printable(std::string_view s) {
-    std::string out;
-    for (unsigned char c : s) {
-        if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-        } else {
-            static const char* hex = "0123456789ABCDEF";
-            out += "\\x";
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
 bool endsWithIgnoreCase(const std::string& s, std::string_view suffix) {
     if (s.size() < suffix.size()) return false;
     for (std::size_t i = 0; i < suffix.size(); ++i)
@@ -135,7 +120,7 @@ void finishTagKeys(const TagKeys& tag, std::vector<CdxKey>& keys) {
             if (keys[i].key == keys[i - 1].key)
                 throw Error("tag " + t.name + " (" + t.keyExpression + ") accepts each key once, but records " +
                             std::to_string(keys[i - 1].recno) + " and " + std::to_string(keys[i].recno) +
-                            " both have the key '" + printable(keys[i].key) + "'");
+                            " both have the key '" + printableKey(keys[i].key) + "'");
     } else if (t.options & cdx_option::kUnique) {
         keys.erase(std::unique(keys.begin(), keys.end(),
                                [](const CdxKey& a, const CdxKey& b) { return a.key == b.key; }),
@@ -264,10 +249,10 @@ void StructuralIndex::beforeCommit(DbfTable& table) {
         auto differ = [&](bool haveStored, std::string_view storedKey, std::uint32_t storedRec) {
             std::string detail;
             if (haveStored)
-                detail = "stored for record " + std::to_string(storedRec) + ": '" + printable(storedKey) + "'";
+                detail = "stored for record " + std::to_string(storedRec) + ": '" + printableKey(storedKey) + "'";
             if (j < keys.size())
                 detail += std::string(detail.empty() ? "" : ", ") + "computed for record " +
-                          std::to_string(keys[j].recno) + ": '" + printable(keys[j].key) + "'";
+                          std::to_string(keys[j].recno) + ": '" + printableKey(keys[j].key) + "'";
             throw Error(path + ", tag " + tk.tag().name + ": the keys this program computes for '" +
                         tk.tag().keyExpression + "' differ from the keys FoxPro stored (" + detail +
                         "); the table is not changed, so that the index stays consistent");
