@@ -338,6 +338,19 @@ std::vector<QueryPart> partsOf(const std::string& sqlIn) {
     return parts;
 }
 
+// Undoes the pages an operation changed unless it reached its end.
+struct RollbackUnlessDone {
+    JetWriter& w;
+    bool done = false;
+    ~RollbackUnlessDone() {
+        if (done) return;
+        try {
+            w.rollback();
+        } catch (...) {
+        }
+    }
+};
+
 } // namespace
 
 void JetWriter::createQuery(const std::string& name, const std::string& sql) {
@@ -378,16 +391,7 @@ void JetWriter::createQuery(const std::string& name, const std::string& sql) {
         for (std::size_t c = 0; c < v.size(); ++c) v[c] = convert(queries, *queries.byNumber()[c], v[c]);
         rows.push_back(std::move(v));
     }
-    struct Guard {
-        JetWriter& w;
-        bool done = false;
-        ~Guard() {
-            if (!done) try {
-                    w.rollback();
-                } catch (...) {
-                }
-        }
-    } guard{*this};
+    RollbackUnlessDone guard{*this};
     for (auto& r : rows) insertRow(queries, std::move(r));
     addCatalogRows(id, name, 5, 0);
     if (batchDepth_ == 0) commit();
@@ -397,16 +401,7 @@ void JetWriter::createQuery(const std::string& name, const std::string& sql) {
 void JetWriter::dropQuery(const std::string& name) {
     const auto o = findObject(kTables, name);
     if (!o || o->type != 5) throw Error(store_->path() + ": cannot delete query " + name + ": there is no such query");
-    struct Guard {
-        JetWriter& w;
-        bool done = false;
-        ~Guard() {
-            if (!done) try {
-                    w.rollback();
-                } catch (...) {
-                }
-        }
-    } guard{*this};
+    RollbackUnlessDone guard{*this};
     if (auto q = findObject(kTables, "MSysQueries")) {
         TableDefinition& queries = definition(std::uint32_t(q->id) & 0x00FFFFFF, q->name);
         std::vector<RowLocation> rows;
