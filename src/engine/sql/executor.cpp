@@ -723,6 +723,8 @@ struct Executor::Impl {
 
     std::int64_t executeSelectInto(Select& sel);
     std::int64_t executeInsert(Insert& ins);
+    // Binds the one table an UPDATE or DELETE changes as the plan's source.
+    storage::CatalogEntry bindTarget(const TableName& t, Plan& p);
     std::int64_t executeUpdate(Update& up);
     std::int64_t executeDelete(Delete& del);
     void executeCreateTable(CreateTable& ct);
@@ -1101,22 +1103,27 @@ std::int64_t Executor::Impl::executeInsert(Insert& ins) {
     return n;
 }
 
-std::int64_t Executor::Impl::executeUpdate(Update& up) {
-    auto entry = db.find(up.table.name);
-    if (!entry) placed(up.table.offset, "Table '" + up.table.name + "' does not exist.");
-    Plan p;
+storage::CatalogEntry Executor::Impl::bindTarget(const TableName& t, Plan& p) {
+    auto entry = db.find(t.name);
+    if (!entry) placed(t.offset, "Table '" + t.name + "' does not exist.");
     BoundSource b;
     b.table = entry->name;
-    b.alias = up.table.name;
+    b.alias = t.name;
     b.db = &db;
     b.columns = db.columns(entry->name);
     p.sources.push_back(std::move(b));
+    return *entry;
+}
+
+std::int64_t Executor::Impl::executeUpdate(Update& up) {
+    Plan p;
+    const auto entry = bindTarget(up.table, p);
     std::vector<int> targets;
     for (auto& a : up.set) {
         int found = -1;
         for (std::size_t i = 0; i < p.sources[0].columns.size(); ++i)
             if (namesEqual(p.sources[0].columns[i].name, a.column)) found = static_cast<int>(i);
-        if (found < 0) throw Error("Unknown field '" + a.column + "' in UPDATE of table '" + entry->name + "'.");
+        if (found < 0) throw Error("Unknown field '" + a.column + "' in UPDATE of table '" + entry.name + "'.");
         bindExpr(*a.value, p, false);
         targets.push_back(found);
     }
@@ -1124,7 +1131,7 @@ std::int64_t Executor::Impl::executeUpdate(Update& up) {
 
     // Changes are gathered during the scan and written after it.
     std::vector<std::pair<std::uint64_t, std::vector<Value>>> pending;
-    auto cur = db.scan(entry->name);
+    auto cur = db.scan(entry.name);
     std::vector<RowFrame> frames{RowFrame{cur.get(), nullptr}};
     const EvalContext ctx = context(&frames);
     const auto& cols = p.sources[0].columns;
@@ -1136,34 +1143,27 @@ std::int64_t Executor::Impl::executeUpdate(Update& up) {
         for (std::size_t c = 0; c < cols.size(); ++c) row[c] = cur->value(c);
         for (std::size_t k = 0; k < targets.size(); ++k) {
             const std::size_t c = static_cast<std::size_t>(targets[k]);
-            row[c] = convertForColumn(std::move(newValues[k]), cols[c], entry->name);
+            row[c] = convertForColumn(std::move(newValues[k]), cols[c], entry.name);
         }
         pending.emplace_back(cur->rowId(), std::move(row));
     }
     cur.reset();
-    for (auto& [id, row] : pending) db.update(entry->name, id, row);
+    for (auto& [id, row] : pending) db.update(entry.name, id, row);
     return static_cast<std::int64_t>(pending.size());
 }
 
 std::int64_t Executor::Impl::executeDelete(Delete& del) {
-    auto entry = db.find(del.table.name);
-    if (!entry) placed(del.table.offset, "Table '" + del.table.name + "' does not exist.");
     Plan p;
-    BoundSource b;
-    b.table = entry->name;
-    b.alias = del.table.name;
-    b.db = &db;
-    b.columns = db.columns(entry->name);
-    p.sources.push_back(std::move(b));
+    const auto entry = bindTarget(del.table, p);
     if (del.where) bindExpr(*del.where, p, false);
     std::vector<std::uint64_t> ids;
-    auto cur = db.scan(entry->name);
+    auto cur = db.scan(entry.name);
     std::vector<RowFrame> frames{RowFrame{cur.get(), nullptr}};
     const EvalContext ctx = context(&frames);
     while (cur->next())
         if (!del.where || isTrue(evaluate(*del.where, ctx))) ids.push_back(cur->rowId());
     cur.reset();
-    for (auto id : ids) db.remove(entry->name, id);
+    for (auto id : ids) db.remove(entry.name, id);
     return static_cast<std::int64_t>(ids.size());
 }
 
