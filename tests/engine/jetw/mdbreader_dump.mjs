@@ -14,7 +14,7 @@
 // in upper-case hex, currency, decimal and GUID exactly as mdb-reader gives them.
 import { readFileSync } from "node:fs";
 import { createRequire } from "node:module";
-import { join } from "node:path";
+import { resolve } from "node:path";
 import { pathToFileURL } from "node:url";
 
 const args = process.argv.slice(2);
@@ -30,7 +30,7 @@ for (let i = 0; i < rest.length; ++i) {
     else wanted.push(rest[i]);
 }
 
-const require = createRequire(join(checkers, "package.json"));
+const require = createRequire(resolve(checkers, "package.json"));
 const { default: MDBReader } = await import(pathToFileURL(require.resolve("mdb-reader")).href);
 
 function pad(n, width) {
@@ -51,6 +51,7 @@ function text(v) {
     if (Buffer.isBuffer(v)) return v.toString("hex").toUpperCase();
     if (v instanceof Date) return dateText(v);
     if (Array.isArray(v)) return "[" + v.length + " attachments]";
+    if (Object.is(v, -0)) return "-0"; // String() would drop the sign
     return String(v); // numbers, bigints, booleans, strings
 }
 
