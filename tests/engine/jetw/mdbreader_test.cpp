@@ -226,50 +226,50 @@ TEST_P(MdbReaderEveryType, NamesTypesAndEdgeValuesReadBackAsWritten) {
     QM_REQUIRE_MDB_READER();
     qm::test::TempDir dir;
     const fs::path p = dir / GetParam();
-    const storage::TableSpec spec = everyType();
+    const storage::TableSpec schema = everyType();
     const auto input = edgeRows();
     {
         auto db = create(p);
-        db->createTable(spec);
+        db->createTable(schema);
         for (const auto& values : input) {
             std::vector<Value> row{Value()};
             row.insert(row.end(), values.begin(), values.end());
-            db->append(spec.name, row);
+            db->append(schema.name, row);
         }
     }
     const MdbReaderDump d = mdbReaderDump(p);
-    EXPECT_EQ(d.tables, std::vector<std::string>{spec.name});
-    ASSERT_EQ(d.data.count(spec.name), 1u);
-    MdbReaderTable t = d.data.at(spec.name);
+    EXPECT_EQ(d.tables, std::vector<std::string>{schema.name});
+    ASSERT_EQ(d.data.count(schema.name), 1u);
+    MdbReaderTable t = d.data.at(schema.name);
     normalizeMdbReaderRows(t);
 
     // Names and types as created.
-    ASSERT_EQ(t.columns.size(), spec.columns.size());
-    for (std::size_t c = 0; c < spec.columns.size(); ++c) {
-        SCOPED_TRACE("column " + spec.columns[c].name);
-        EXPECT_EQ(t.columns[c].name, spec.columns[c].name);
-        EXPECT_EQ(mdbReaderType(t.columns[c].type), spec.columns[c].type) << t.columns[c].type;
+    ASSERT_EQ(t.columns.size(), schema.columns.size());
+    for (std::size_t c = 0; c < schema.columns.size(); ++c) {
+        SCOPED_TRACE("column " + schema.columns[c].name);
+        EXPECT_EQ(t.columns[c].name, schema.columns[c].name);
+        EXPECT_EQ(mdbReaderType(t.columns[c].type), schema.columns[c].type) << t.columns[c].type;
     }
     EXPECT_TRUE(t.columns[0].autoLong);
     EXPECT_EQ(t.columns[1].size, 100);
     EXPECT_EQ(t.columns[2].size, 510);
     EXPECT_EQ(t.columns[17].size, 510);
     for (std::size_t c : {11u, 12u, 13u}) {
-        EXPECT_EQ(t.columns[c].precision, spec.columns[c].precision);
-        EXPECT_EQ(t.columns[c].scale, spec.columns[c].scale);
+        EXPECT_EQ(t.columns[c].precision, schema.columns[c].precision);
+        EXPECT_EQ(t.columns[c].scale, schema.columns[c].scale);
     }
-    expectSameColumns(t, openReadOnly(p)->columns(spec.name));
+    expectSameColumns(t, openReadOnly(p)->columns(schema.name));
 
     // Values as written, cell by cell so that a difference names its place.
     EXPECT_EQ(t.rowCount, input.size());
     ASSERT_EQ(t.rows.size(), input.size());
     for (std::size_t r = 0; r < input.size(); ++r) {
-        ASSERT_EQ(t.rows[r].size(), spec.columns.size());
+        ASSERT_EQ(t.rows[r].size(), schema.columns.size());
         EXPECT_EQ(t.rows[r][0], std::to_string(r + 1));
-        for (std::size_t c = 1; c < spec.columns.size(); ++c) {
-            const std::string expected = mdbReaderText(input[r][c - 1], spec.columns[c].type, spec.columns[c].scale);
+        for (std::size_t c = 1; c < schema.columns.size(); ++c) {
+            const std::string expected = mdbReaderText(input[r][c - 1], schema.columns[c].type, schema.columns[c].scale);
             const std::string& got = t.rows[r][c];
-            EXPECT_TRUE(got == expected) << "row " << r << ", column " << spec.columns[c].name << ":\n  mdb-reader: "
+            EXPECT_TRUE(got == expected) << "row " << r << ", column " << schema.columns[c].name << ":\n  mdb-reader: "
                                          << got.substr(0, 120) << (got.size() > 120 ? "..." : "") << " ("
                                          << got.size() << " bytes)\n  written:    " << expected.substr(0, 120)
                                          << (expected.size() > 120 ? "..." : "") << " (" << expected.size()
@@ -277,7 +277,7 @@ TEST_P(MdbReaderEveryType, NamesTypesAndEdgeValuesReadBackAsWritten) {
         }
     }
     // And what our reader reads.
-    EXPECT_TRUE(sameRows(t.rows, readerRowsAsMdbReader(p, spec.name)));
+    EXPECT_TRUE(sameRows(t.rows, readerRowsAsMdbReader(p, schema.name)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, MdbReaderEveryType, ::testing::Values("types.mdb", "types.accdb"));
@@ -290,7 +290,7 @@ TEST_P(MdbReaderChurn, EveryLiveRowSurvivesThousandsOfInsertsDeletesAndUpdatesIn
     QM_REQUIRE_MDB_READER();
     qm::test::TempDir dir;
     const fs::path p = newDatabase(dir, GetParam());
-    storage::TableSpec spec{"Churn",
+    storage::TableSpec schema{"Churn",
                             {col("ID", CT::Long, 0, true), col("Code", CT::VarChar, 20), col("Serial", CT::Long),
                              col("Note", CT::Memo), col("Price", CT::Currency), col("Stamp", CT::DateTime)},
                             {{"PrimaryKey", {"ID"}, true, false},
@@ -323,7 +323,7 @@ TEST_P(MdbReaderChurn, EveryLiveRowSurvivesThousandsOfInsertsDeletesAndUpdatesIn
     };
     {
         auto db = openWritable(p);
-        db->createTable(spec);
+        db->createTable(schema);
         db->beginBatch();
         for (int i = 0; i < 3000; ++i) append(*db, i);
         db->endBatch();
@@ -361,7 +361,7 @@ TEST_P(MdbReaderChurn, EveryLiveRowSurvivesThousandsOfInsertsDeletesAndUpdatesIn
     Rows expected;
     for (const auto& [id, row] : live) {
         std::vector<std::string> cells;
-        for (std::size_t c = 0; c < row.size(); ++c) cells.push_back(mdbReaderText(row[c], spec.columns[c].type));
+        for (std::size_t c = 0; c < row.size(); ++c) cells.push_back(mdbReaderText(row[c], schema.columns[c].type));
         expected.push_back(std::move(cells));
     }
     // mdb-reader finds a long-value row's end from the previous slot's
