@@ -3,11 +3,13 @@
 #include "database.h"
 #include "rc4.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <unistd.h>
 
 namespace qm::jet {
@@ -170,12 +172,130 @@ void buildSystemTables(JetWriter& w) {
     w.buildTable(relationships, pages[3]);
 }
 
+// ---- the engine's tables for attachment and multi-value fields (.accdb) ----
+//
+// MSysComplexColumns has one row per attachment or multi-value field of the
+// database (none in a new file); each such field keeps its values in a
+// hidden table whose value columns are copied from one of the nine
+// MSysComplexType_* templates.  Access builds these the way it builds its
+// own tables: table type 'N' although the catalog marks them system
+// objects, descriptors kept sorted by name, and on the template tables
+// plain (non-system) column flags.
+//
+// What a blank .accdb holds besides is Access's, not the engine's: the
+// MSysNavPane* tables, MSysAccessStorage, MSysAccessObjects, MSysResources
+// with the hidden table of its attachment field, and on newer versions the
+// MSysWSDP* tables are made by the Access program when it first opens or
+// saves the file, along with the AccessLayout / SummaryInfo / UserDefined
+// property holders.  A file without them is what the database engine alone
+// creates, and Access adds them itself.
+
+constexpr std::uint32_t kComplexTemplateFlags = 0x80030000u;
+
+struct EngineTable {
+    std::string name;
+    std::uint32_t page = 0;
+    std::uint32_t flags = 0;
+};
+
+std::string folded(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return s;
+}
+
+// Brings a definition made from a request to the form Access gives these
+// tables: type 'N'; on each fixed column the variable-column index slot
+// holds the number of variable columns before it; descriptors (and the
+// long-value map entries with them) in name order.
+void storeAsAccessDoes(JetWriter& w, std::uint32_t page, const std::string& name,
+                       const std::function<void(TableDefinition&)>& adjust = {}) {
+    TableDefinition& def = w.definition(page, name);
+    def.head[40] = 0x4E;
+    if (adjust) adjust(def);
+    for (WColumn& c : def.columns) {
+        if (!c.fixed()) continue;
+        std::uint16_t before = 0;
+        for (const WColumn& o : def.columns) before += !o.fixed() && o.number() < c.number();
+        put16(&c.raw[7], before);
+    }
+    // A new vector, so that the definition's cached column order is rebuilt.
+    std::vector<WColumn> sorted(def.columns);
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const WColumn& a, const WColumn& b) { return folded(a.name) < folded(b.name); });
+    def.columns.swap(sorted);
+    auto position = [&](std::uint16_t number) {
+        for (std::size_t i = 0; i < def.columns.size(); ++i)
+            if (def.columns[i].number() == number) return i;
+        return def.columns.size();
+    };
+    std::stable_sort(def.lvMaps.begin(), def.lvMaps.end(), [&](const WLongValueMaps& a, const WLongValueMaps& b) {
+        return position(a.column) < position(b.column);
+    });
+    w.saveDefinition(def);
+}
+
+std::vector<EngineTable> buildComplexColumnTables(JetWriter& w) {
+    std::vector<EngineTable> made;
+
+    TableRequest columns{"MSysComplexColumns", {}, {}, true, kSystem};
+    ColumnRequest complexId = sysColumn("ComplexID", kLong);
+    complexId.autoNumber = true;
+    columns.columns = {sysColumn("ColumnName", kText, 255), sysColumn("ComplexTypeObjectID", kLong),
+                       sysColumn("FlatTableID", kLong), sysColumn("ConceptualTableID", kLong), complexId};
+    columns.indexes = {sysIndex("IdxID", {"ComplexID"}, 0x8B, true),
+                       sysIndex("IdxConceptualTableID", {"ConceptualTableID"}, 0x8A, false),
+                       sysIndex("IdxFlatTableID", {"FlatTableID"}, 0x8A, false)};
+    made.push_back({columns.name, w.buildTable(columns), kSystem});
+    storeAsAccessDoes(w, made.back().page, columns.name);
+
+    struct Template {
+        const char* kind;
+        std::uint8_t type;
+        int length;
+    };
+    static const Template values[] = {{"UnsignedByte", kByte, 0}, {"Short", kInteger, 0}, {"Long", kLong, 0},
+                                      {"IEEESingle", kSingle, 0}, {"IEEEDouble", kDouble, 0}, {"GUID", kGuid, 0},
+                                      {"Decimal", kNumeric, 0},   {"Text", kText, 255}};
+    for (const Template& t : values) {
+        TableRequest r{std::string("MSysComplexType_") + t.kind, {}, {}, true, kComplexTemplateFlags};
+        r.columns = {sysColumn("Value", t.type, t.length, 0)};
+        made.push_back({r.name, w.buildTable(r), kComplexTemplateFlags});
+        if (t.type != kNumeric) {
+            storeAsAccessDoes(w, made.back().page, r.name);
+            continue;
+        }
+        // The Decimal template's value is a variable-length column of at
+        // most 9 bytes (precision 18, scale 0), unlike a table's Decimal field.
+        storeAsAccessDoes(w, made.back().page, r.name, [](TableDefinition& def) {
+            std::uint8_t* d = def.columns.front().raw.data();
+            d[15] = std::uint8_t(d[15] & ~0x01);
+            put16(d + 7, 0);
+            put16(d + 21, 0);
+            put16(d + 23, 9);
+            put16(&def.head[43], 1);
+        });
+    }
+
+    TableRequest attachment{"MSysComplexType_Attachment", {}, {}, true, kComplexTemplateFlags};
+    attachment.columns = {sysColumn("FileURL", kMemo, 0, 0),       sysColumn("FileName", kText, 255, 0),
+                          sysColumn("FileType", kText, 255, 0),    sysColumn("FileData", kOle, 0, 0),
+                          sysColumn("FileTimeStamp", kDateTime, 0, 0), sysColumn("FileFlags", kLong, 0, 0)};
+    made.push_back({attachment.name, w.buildTable(attachment), kComplexTemplateFlags});
+    // Every attachment column carries extended flag 0x10.
+    storeAsAccessDoes(w, made.back().page, attachment.name, [](TableDefinition& def) {
+        for (WColumn& c : def.columns) c.raw[16] = 0x10;
+    });
+    return made;
+}
+
 void addSystemRows(JetWriter& w, bool ace) {
     const Sids s = sidsFor(ace);
     const double now = nowAsAccessDate();
     TableDefinition& objects = w.definition(2, "MSysObjects");
-    auto object = [&](std::int32_t id, std::int32_t parent, const char* name, std::int16_t type, std::uint32_t flags,
-                      const std::string& owner, const std::string& props = {}) {
+    // An empty owner is stored as no owner at all.
+    auto object = [&](std::int32_t id, std::int32_t parent, const std::string& name, std::int16_t type,
+                      std::uint32_t flags, const std::string& owner, const std::string& props = {}) {
         std::vector<Value> row(17, Value::null());
         row[0] = Value::longInt(id);
         row[1] = Value::longInt(parent);
@@ -183,7 +303,7 @@ void addSystemRows(JetWriter& w, bool ace) {
         row[3] = Value::integer(type);
         row[4] = Value::date(now);
         row[5] = Value::date(now);
-        row[6] = Value::binary(owner);
+        if (!owner.empty()) row[6] = Value::binary(owner);
         row[7] = Value::longInt(std::int32_t(flags));
         if (!props.empty()) row[14] = Value::binary(props);
         w.insertRow(objects, row);
@@ -191,11 +311,17 @@ void addSystemRows(JetWriter& w, bool ace) {
     object(kTables, kRoot, "Tables", 3, kSystem, s.engine);
     object(kDatabases, kRoot, "Databases", 3, kSystem, s.engine);
     object(kRelationships, kRoot, "Relationships", 3, kSystem, s.engine);
+    // With the first catalog page taken, the complex-column tables come
+    // next, so their definitions sit on the pages Access puts them on
+    // (MSysComplexColumns on 18, the templates from 23 on).
+    const std::vector<EngineTable> complex = ace ? buildComplexColumnTables(w) : std::vector<EngineTable>{};
     object(kMSysDb, kDatabases, "MSysDb", 2, kSystem, s.admin, msysDbProperties());
     object(2, kTables, "MSysObjects", 1, kSystem, s.engine);
     object(3, kTables, "MSysACEs", 1, kSystem, s.engine);
     object(4, kTables, "MSysQueries", 1, kSystem, s.engine);
     object(5, kTables, "MSysRelationships", 1, kSystem, s.engine);
+    // Access records no owner for these.
+    for (const EngineTable& t : complex) object(std::int32_t(t.page), kTables, t.name, 1, t.flags, std::string());
     const char* containers[] = {"DataAccessPages", "Forms", "Modules", "Reports", "Scripts", "SysRel"};
     for (int k = 0; k < 6; ++k) object(std::int32_t(0x80000000u + std::uint32_t(k)), kRoot, containers[k], 3, 0, s.admin);
 
@@ -235,6 +361,12 @@ void addSystemRows(JetWriter& w, bool ace) {
     ace_(5, s.admin, 917504, false);
     ace_(5, s.creator, 393236, false);
     ace_(5, s.admins, 20, false);
+    // The complex-column tables get the rights MSysQueries has.
+    for (const EngineTable& t : complex) {
+        ace_(std::int32_t(t.page), s.admin, 393216, false);
+        ace_(std::int32_t(t.page), s.creator, 393236, false);
+        ace_(std::int32_t(t.page), s.admins, 20, false);
+    }
 }
 
 void buildNewDatabase(const std::string& path, bool ace) {

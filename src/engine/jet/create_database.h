@@ -7,8 +7,10 @@
 // the containers Access files its forms, reports, macros, modules and pages
 // under, the MSysDb object with the AccessVersion property, and the
 // permission rows of all of them (the default workgroup's security ids).
-// Access adds its own objects (MSysAccessObjects, SummaryInfo, navigation
-// pane tables) the first time it opens the file.
+// An .accdb also gets MSysComplexColumns and the nine MSysComplexType_*
+// templates that attachment and multi-value fields are built from.
+// Access adds its own objects (MSysAccessObjects, MSysAccessStorage,
+// SummaryInfo, navigation pane tables) the first time it opens the file.
 //
 // The file is built under a temporary name in the same folder and renamed
 // into place once complete, so a crash leaves no half-made database.
