@@ -24,6 +24,7 @@ constexpr std::int32_t kRelationships = 0x0F000003;
 constexpr std::int32_t kRoot = 0x0F000000;
 constexpr std::int32_t kMSysDb = 0x10000000;
 constexpr std::uint32_t kSystem = 0x80000000u;
+constexpr std::uint32_t kAccessSystem = 0x00000002u; // Access's own tables (MSysAccessObjects, MSysNavPane*)
 
 std::string hexBytes(const char* hex) {
     std::string out;
@@ -501,35 +502,38 @@ public:
             ir.unique = i.unique;
             r.indexes.push_back(std::move(ir));
         }
-        changed();
+        catalogChanged();
         writer_->createTable(r);
     }
     void dropTable(std::string_view name) override {
-        changed();
+        catalogChanged();
         writer_->dropTable(std::string(name));
     }
     void renameObject(std::string_view oldName, std::string_view newName) override {
-        changed();
+        catalogChanged();
         writer_->renameObject(std::string(oldName), std::string(newName));
     }
     void append(std::string_view table, std::span<const Value> row) override {
+        refuseSystemTable(table);
         changed();
         writer_->append(std::string(table), row);
     }
     void update(std::string_view table, std::uint64_t rowId, std::span<const Value> row) override {
+        refuseSystemTable(table);
         changed();
         writer_->update(std::string(table), rowId, row);
     }
     void remove(std::string_view table, std::uint64_t rowId) override {
+        refuseSystemTable(table);
         changed();
         writer_->remove(std::string(table), rowId);
     }
     void createView(std::string_view name, std::string_view sql) override {
-        changed();
+        catalogChanged();
         writer_->createQuery(std::string(name), std::string(sql));
     }
     void dropView(std::string_view name) override {
-        changed();
+        catalogChanged();
         writer_->dropQuery(std::string(name));
     }
     void beginBatch() override { writer_->beginBatch(); }
@@ -537,6 +541,22 @@ public:
 
 private:
     void changed() { reader_.reset(); }
+    void catalogChanged() {
+        changed();
+        writableTable_.clear();
+    }
+    // Some system tables are stored as ordinary ones (MSysComplexColumns and
+    // the complex-type templates of an .accdb, Access's navigation pane
+    // tables); the catalog flags tell them apart.  Rows are written one call
+    // at a time, so the last table found writable is remembered.
+    void refuseSystemTable(std::string_view table) {
+        if (!writableTable_.empty() && writableTable_ == table) return;
+        const auto o = writer_->findObject(kTables, std::string(table));
+        if (o && o->type == 1 && (o->flags & (kSystem | kAccessSystem)))
+            throw Error(path_ + ": " + o->name + " is a system table and cannot be changed");
+        writableTable_ = table;
+    }
+
     storage::Database& reader() {
         // Reading inside a batch first makes the batch's work so far durable,
         // so the reader sees whole pages.
@@ -549,6 +569,7 @@ private:
     storage::OpenOptions options_;
     std::unique_ptr<JetWriter> writer_;
     std::shared_ptr<storage::Database> reader_;
+    std::string writableTable_;
 };
 
 // Reading first, writing from the first change on.

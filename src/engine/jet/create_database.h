@@ -12,6 +12,9 @@
 // Access adds its own objects (MSysAccessObjects, MSysAccessStorage,
 // SummaryInfo, navigation pane tables) the first time it opens the file.
 //
+// Writing through the storage::Database made here refuses rows for every
+// table the catalog marks as a system table, whatever its definition says.
+//
 // The file is built under a temporary name in the same folder and renamed
 // into place once complete, so a crash leaves no half-made database.
 #pragma once

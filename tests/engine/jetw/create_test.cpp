@@ -297,6 +297,54 @@ TEST(ComplexColumnTables, HaveTheRightsOfMSysQueriesAsInAFreshAccessFile) {
     }
 }
 
+TEST(ComplexColumnTables, RefuseRowsWhileUserTablesComeAndGo) {
+    QM_REQUIRE_PROGRAM("mdb-export");
+    qm::test::TempDir dir;
+    const fs::path p = newDatabase(dir, "work.accdb");
+    const auto systemBefore = mdbTables(p, true);
+    {
+        auto db = openWritable(p);
+        using CT = storage::ColumnType;
+        db->createTable({"Photos",
+                         {col("ID", CT::Long, 0, true), col("Caption", CT::VarChar, 80), col("Notes", CT::Memo)},
+                         {{"PrimaryKey", {"ID"}, true, false}}});
+        for (int i = 0; i < 3; ++i)
+            db->append("Photos", std::vector<Value>{Value(), Value::string("photo " + std::to_string(i)),
+                                                    Value::string(std::string(300, char('a' + i)))});
+        EXPECT_EQ(mdbExport(p, "Photos").size(), 3u);
+        // Rows in these tables would describe fields that do not exist.
+        for (const char* t : {"MSysComplexColumns", "MSysComplexType_Long", "MSysComplexType_Attachment"}) {
+            SCOPED_TRACE(t);
+            try {
+                db->append(t, std::vector<Value>{Value::longInt(1)});
+                ADD_FAILURE() << "a row went into " << t;
+            } catch (const Error& e) {
+                EXPECT_NE(std::string(e.what()).find("system table"), std::string::npos) << e.what();
+            }
+            EXPECT_THROW(db->update(t, 0x1200, std::vector<Value>{Value::longInt(1)}), Error);
+            EXPECT_THROW(db->remove(t, 0x1200), Error);
+        }
+        EXPECT_THROW(db->dropTable("MSysComplexType_Text"), Error);
+        db->dropTable("Photos");
+    }
+    EXPECT_TRUE(mdbTables(p).empty());
+    EXPECT_EQ(mdbTables(p, true), systemBefore);
+    for (const std::string& t : kComplexTables) EXPECT_TRUE(mdbExport(p, t).empty()) << t;
+    EXPECT_TRUE(readerRows(p, "MSysComplexColumns").empty());
+}
+
+TEST(ComplexColumnTables, AccessProgramTablesOfAnAccessFileAreRefusedToo) {
+    QM_REQUIRE_SHARED();
+    qm::test::TempDir dir;
+    const fs::path p = dir / "copy.accdb";
+    fs::copy_file(qm::test::fixture(kBlankAccdb), p);
+    fs::permissions(p, fs::perms::owner_write, fs::perm_options::add);
+    auto db = openWritable(p);
+    // Catalog flags 0x0A (hidden, Access's own), stored as an ordinary table.
+    EXPECT_THROW(db->append("MSysNavPaneGroupCategories", std::vector<Value>{}), Error);
+    EXPECT_THROW(db->append("MSysComplexType_Short", std::vector<Value>{Value::integer(1)}), Error);
+}
+
 TEST(NewDatabase, NeverReplacesAnExistingFile) {
     qm::test::TempDir dir;
     const fs::path p = dir / "kept.mdb";
