@@ -162,7 +162,9 @@ struct TreeOps {
             const Step s = path.back();
             path.pop_back();
             Node& p = load(s.page);
-            if (s.index >= p.entries.size()) return; // tail child: no entry to change
+            // A tail child has no entry here, but it holds this page's last
+            // entry, which the page's own parent may store: go on up.
+            if (s.index >= p.entries.size()) continue;
             IndexEntry& e = p.entries[s.index];
             e.key = last.key;
             e.page = last.page;

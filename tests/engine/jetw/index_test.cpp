@@ -147,6 +147,19 @@ public:
         return chain;
     }
     const std::set<std::uint32_t>& pages() const { return pages_; }
+    int pageType(std::uint32_t n) const { return type(n); }
+    // Children of an intermediate page, the tail last.
+    std::vector<std::uint32_t> children(std::uint32_t n) const {
+        std::vector<std::uint32_t> out;
+        for (const auto& e : entries(n)) out.push_back(child(e));
+        if (const std::uint32_t tail = u32(n, 0x14)) out.push_back(tail);
+        return out;
+    }
+    std::vector<Entry> leafEntries(std::uint32_t n) const {
+        std::vector<Entry> out;
+        for (const auto& e : entries(n)) out.push_back(leafEntry(e));
+        return out;
+    }
 
 private:
     const std::uint8_t* page(std::uint32_t n) const {
@@ -264,6 +277,16 @@ void checkIndexes(const fs::path& p, const std::string& table, std::size_t expec
     }
 }
 
+// TDEF page and definition of a table, read from the file.
+jet::TableDefinition definitionOf(const fs::path& p, const std::string& table) {
+    std::uint32_t tdef = 0;
+    for (const auto& r : mdbExport(p, "MSysObjects"))
+        if (r[2] == table) tdef = std::uint32_t(std::stoul(r[0]));
+    EXPECT_NE(tdef, 0u);
+    jet::PageStore store(p.string(), "");
+    return jet::readDefinition(store, tdef, table);
+}
+
 } // namespace
 
 class IndexTrees : public ::testing::TestWithParam<const char*> {};
@@ -325,6 +348,40 @@ TEST(IndexTrees, DeletingEveryRowLeavesAnEmptyRootAndFreesThePages) {
         db->endBatch();
     }
     checkIndexes(p, "T", 0);
+}
+
+TEST(IndexTrees, TheLastEntryOfATailLeafChangesItsGrandparentsEntryToo) {
+    QM_REQUIRE_PROGRAM("mdb-export");
+    qm::test::TempDir dir;
+    const fs::path p = newDatabase(dir, "deep.mdb");
+    // Keys of about 110 bytes: some 30 to a page, three levels at 3,000 rows.
+    auto name = [](int i) {
+        const std::string digits = std::to_string(100000 + i);
+        return "name " + digits + std::string(100, 'k');
+    };
+    {
+        auto db = openWritable(p);
+        db->createTable({"Deep", {col("N", CT::Long), col("Name", CT::VarChar, 120)},
+                         {{"Name", {"Name"}, false, false}}});
+        db->beginBatch();
+        for (int i = 0; i < 3000; ++i) db->append("Deep", std::vector<Value>{Value::longInt(i), Value::string(name(i))});
+        db->endBatch();
+    }
+    // The root's first child is an intermediate page named by a stored entry;
+    // the root's entry repeats the last entry of that page's tail leaf.
+    const jet::TableDefinition def = definitionOf(p, "Deep");
+    TreeCheck tree(p.string(), def.page);
+    const std::uint32_t root = def.realIndexes[0].rootPage;
+    ASSERT_EQ(tree.pageType(root), 3);
+    const std::vector<std::uint32_t> top = tree.children(root);
+    ASSERT_GE(top.size(), 2u);
+    ASSERT_EQ(tree.pageType(top[0]), 3) << "the tree is not three levels deep";
+    const std::uint32_t tailLeaf = tree.children(top[0]).back();
+    const std::vector<Entry> leaf = tree.leafEntries(tailLeaf);
+    ASSERT_GT(leaf.size(), 12u); // one entry less does not make the page thin
+    // Deleting that row changes the last entry of the page and of the root.
+    openWritable(p)->remove("Deep", std::uint64_t(leaf.back().page) << 8 | leaf.back().row);
+    checkIndexes(p, "Deep", 2999);
 }
 
 TEST(Uniqueness, DuplicatesAreRefusedAndLeaveNothingBehind) {
