@@ -13,6 +13,12 @@
 // entry of its child; the last child of a page with two or more children is
 // named by the tail field instead of an entry.  Leaves form one chain;
 // intermediate pages are linked only to siblings under the same parent.
+//
+// Pages split when full.  After deletes a page that falls under a third of
+// the room is merged with its neighbour under the same parent when both fit
+// in one page; the parent loses an entry and may merge in turn, and a root
+// left with a single child takes that child's place (the root page number
+// never changes).
 #include "index_tree.h"
 
 #include "index_keys.h"
@@ -26,6 +32,8 @@ namespace {
 constexpr std::size_t kEntryArea = 0x1E0;
 constexpr std::size_t kMaskAt = 0x1B;
 constexpr std::size_t kMaxEntryBytes = 3616;
+// A page with fewer entry bytes than this looks for a neighbour to merge with.
+constexpr std::size_t kMergeBelow = kMaxEntryBytes / 3;
 } // namespace
 
 static bool entryLess(const IndexEntry& a, const std::string& key, std::uint32_t page, std::uint8_t row) {
@@ -334,6 +342,114 @@ struct TreeOps {
         }
         normalize(s.page);
         if (lastChanged && !path.empty()) updateParents(path, effectiveLast(s.page));
+        shrink(path, s.page);
+    }
+
+    // Child number i of an intermediate page (the tail is the last one).
+    static std::uint32_t childAt(const Node& n, std::size_t i) {
+        return i < n.entries.size() ? n.entries[i].child : n.tail;
+    }
+    static std::size_t childCount(const Node& n) { return n.entries.size() + (n.tail ? 1 : 0); }
+
+    // Moves every entry of child i of `parentPage` into child i + 1 and
+    // frees child i.  The right page's last entry, and so the parent's entry
+    // for it, stays as it was; the parent just loses its entry for child i.
+    // Returns false (nothing changed) when the two do not fit in one page.
+    bool merge(std::uint32_t parentPage, std::size_t i) {
+        const std::uint32_t leftPage = childAt(load(parentPage), i);
+        const std::uint32_t rightPage = childAt(load(parentPage), i + 1);
+        Node& left = load(leftPage);
+        Node& right = load(rightPage);
+        if (left.leaf != right.leaf || leftPage == rightPage) return false;
+        IndexEntry tailEntry;
+        std::size_t bytes = left.bytes() + right.bytes();
+        if (!left.leaf && left.tail) {
+            // The left page's tail child needs a stored entry in its new page.
+            tailEntry = effectiveLast(left.tail);
+            tailEntry.child = left.tail;
+            bytes += tailEntry.key.size() + 8;
+        }
+        if (bytes > kMaxEntryBytes) return false;
+        std::vector<IndexEntry> moved = std::move(left.entries);
+        if (!left.leaf && left.tail) moved.push_back(tailEntry);
+        const std::uint32_t before = left.prev;
+        if (!left.leaf && !moved.empty()) {
+            // The two pages' children now share a parent: link them.
+            const std::uint32_t a = moved.back().child;
+            const std::uint32_t b = right.entries.empty() ? right.tail : right.entries.front().child;
+            if (a && b) {
+                Node& na = load(a);
+                if (!na.leaf) {
+                    na.next = b;
+                    na.changed();
+                    Node& nb = load(b);
+                    nb.prev = a;
+                    nb.changed();
+                }
+            }
+        }
+        {
+            Node& r = load(rightPage);
+            r.entries.insert(r.entries.begin(), std::make_move_iterator(moved.begin()),
+                             std::make_move_iterator(moved.end()));
+            r.prev = before;
+            r.changed();
+        }
+        if (before) {
+            Node& b = load(before);
+            b.next = rightPage;
+            b.changed();
+        }
+        freePage(leftPage);
+        Node& parent = load(parentPage);
+        parent.entries.erase(parent.entries.begin() + std::ptrdiff_t(i));
+        parent.changed();
+        normalize(rightPage);
+        normalize(parentPage);
+        return true;
+    }
+
+    // `page`, reached through `path`, has lost entries: merge it with a
+    // neighbour while it is thin, going up as parents lose entries; a root
+    // with one child takes the child's content.
+    void shrink(std::vector<Step> path, std::uint32_t page) {
+        for (int depth = 0; depth < 32; ++depth) {
+            if (path.empty()) {
+                collapseRoot(page);
+                return;
+            }
+            if (load(page).bytes() >= kMergeBelow) return;
+            const Step s = path.back();
+            path.pop_back();
+            const Node& parent = load(s.page);
+            const std::size_t children = childCount(parent);
+            if (children < 2) { // nothing to merge with here; the parent may still be thin
+                page = s.page;
+                continue;
+            }
+            const std::size_t at = std::min(s.index, children - 1);
+            if (childAt(parent, at) != page) return; // the path no longer describes the tree
+            bool merged = at + 1 < children && merge(s.page, at);
+            if (!merged && at > 0) merged = merge(s.page, at - 1);
+            if (!merged) return;
+            page = s.page;
+        }
+    }
+
+    void collapseRoot(std::uint32_t root) {
+        for (int depth = 0; depth < 32; ++depth) {
+            Node& r = load(root);
+            if (r.leaf || childCount(r) != 1) return;
+            const std::uint32_t only = childAt(r, 0);
+            Node child = load(only);
+            Node& again = load(root);
+            again.leaf = child.leaf;
+            again.entries = std::move(child.entries);
+            again.tail = child.leaf ? 0 : child.tail;
+            again.prev = again.next = 0;
+            again.changed();
+            freePage(only);
+        }
     }
 
     bool findExact(const std::string& key, std::uint32_t page, std::uint8_t row, std::vector<Step>& path,
@@ -385,13 +501,17 @@ struct TreeOps {
         }
         Node& leaf = load(leafPage);
         const bool wasLast = pos + 1 == leaf.entries.size();
+        const std::size_t before = leaf.bytes();
+        const std::size_t gone = leaf.entries[pos].key.size() + 4;
         leaf.entries.erase(leaf.entries.begin() + std::ptrdiff_t(pos));
-        leaf.changed();
+        leaf.dirty = true;
+        leaf.used = before - gone;
         if (leaf.entries.empty()) {
             if (!path.empty()) removeChild(path, leafPage);
             return true;
         }
         if (wasLast) updateParents(path, leaf.entries.back());
+        if (!path.empty() && load(leafPage).bytes() < kMergeBelow) shrink(path, leafPage);
         return true;
     }
 

@@ -287,6 +287,20 @@ jet::TableDefinition definitionOf(const fs::path& p, const std::string& table) {
     return jet::readDefinition(store, tdef, table);
 }
 
+// Pages of each physical index's tree (root, intermediate pages, leaves).
+std::vector<std::size_t> treePages(const fs::path& p, const std::string& table) {
+    const jet::TableDefinition def = definitionOf(p, table);
+    std::vector<std::size_t> out;
+    for (const auto& r : def.realIndexes) {
+        TreeCheck check(p.string(), def.page);
+        check.walk(r.rootPage);
+        out.push_back(check.pages().size());
+    }
+    return out;
+}
+
+std::string partName(int id) { return "part number " + std::to_string(id) + std::string(std::size_t(20 + id % 30), 'x'); }
+
 } // namespace
 
 class IndexTrees : public ::testing::TestWithParam<const char*> {};
@@ -348,6 +362,72 @@ TEST(IndexTrees, DeletingEveryRowLeavesAnEmptyRootAndFreesThePages) {
         db->endBatch();
     }
     checkIndexes(p, "T", 0);
+}
+
+TEST(IndexMerge, HeavyDeletesMergeThinPagesAndEveryRemainingRowIsFound) {
+    QM_REQUIRE_PROGRAM("mdb-export");
+    qm::test::TempDir dir;
+    const fs::path p = newDatabase(dir, "merge.mdb");
+    const int n = 20000; // long text keys: three levels in the name index
+    std::vector<int> ids(n);
+    for (int i = 0; i < n; ++i) ids[std::size_t(i)] = i;
+    std::mt19937 rng(99);
+    std::map<int, std::uint64_t> rowOf;
+    {
+        auto db = openWritable(p);
+        storage::TableSpec t{"Parts", {col("Code", CT::Long), col("Name", CT::VarChar, 120)}, {}};
+        t.indexes = {{"PrimaryKey", {"Code"}, true, false}, {"Name", {"Name"}, false, true}};
+        db->createTable(t);
+        std::shuffle(ids.begin(), ids.end(), rng);
+        db->beginBatch();
+        for (int id : ids) db->append("Parts", std::vector<Value>{Value::longInt(id), Value::string(partName(id))});
+        db->endBatch();
+        auto c = db->scan("Parts");
+        while (c->next()) rowOf[int(c->value(0).rawInt())] = c->rowId();
+    }
+    {
+        SCOPED_TRACE("after the fill in random order");
+        checkIndexes(p, "Parts", std::size_t(n));
+    }
+    const std::vector<std::size_t> before = treePages(p, "Parts");
+    ASSERT_GT(before[1], 300u);
+    std::set<int> kept;
+    {
+        auto db = openWritable(p);
+        db->beginBatch();
+        // The lowest quarter in key order (the left edge of both trees empties
+        // page after page), then all but every tenth of the rest at random.
+        for (int id = 0; id < n / 4; ++id) db->remove("Parts", rowOf[id]);
+        std::shuffle(ids.begin(), ids.end(), rng);
+        for (int id : ids) {
+            if (id < n / 4) continue;
+            if (id % 10 == 0) kept.insert(id);
+            else db->remove("Parts", rowOf[id]);
+        }
+        db->endBatch();
+    }
+    checkIndexes(p, "Parts", kept.size());
+    const std::vector<std::size_t> after = treePages(p, "Parts");
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        // Without merging every page would still be there, a tenth full.
+        EXPECT_LT(after[i] * 3, before[i]) << "index " << i << ": " << before[i] << " -> " << after[i] << " pages";
+    }
+    // Every row is found through both indexes: its keys count as duplicates.
+    auto db = openWritable(p);
+    for (int id : kept) {
+        if (id % 70 != 0) continue;
+        EXPECT_THROW(db->append("Parts", std::vector<Value>{Value::longInt(id), Value::string("other")}), Error) << id;
+        EXPECT_THROW(db->append("Parts", std::vector<Value>{Value::longInt(n + id), Value::string(partName(id))}), Error)
+            << id;
+    }
+    // And the merged trees take new rows in the gaps and at both ends.
+    db->beginBatch();
+    for (int id : {-5, 1, 7777, n - 1, n + 3})
+        db->append("Parts", std::vector<Value>{Value::longInt(id), Value::string(partName(id))});
+    db->endBatch();
+    db.reset();
+    checkIndexes(p, "Parts", kept.size() + 5);
+    EXPECT_EQ(mdbExport(p, "Parts").size(), kept.size() + 5);
 }
 
 TEST(IndexTrees, TheLastEntryOfATailLeafChangesItsGrandparentsEntryToo) {
