@@ -189,15 +189,92 @@ void JetWriter::globalMapToReference() {
     }
 }
 
+// Reuse of free pages.  A new page is the lowest page inside the file that
+// the global map marks free, and only when there is none a page appended at
+// the end.  freeHint_ says where the search starts: every page below it is
+// in use or was freed by the work not yet committed, so appending to a file
+// without free pages never searches the map again after the first time.
+//
+// A page released by uncommitted work is not handed out before the commit.
+// Until then the caller may still hold row ids it read before (an UPDATE or
+// DELETE collects them, then changes row after row), and a row id of a row
+// deleted in this batch must not come to name a row added in the same
+// batch; decoded index pages and definitions of the batch also stay free of
+// any page that changed owner under them.  A reader opened beside this
+// writer only ever starts after a commit and only follows pages its tables
+// used at that moment, which are not free; pages are released only by
+// dropping a table or by deleting or changing its rows, and the callers
+// finish a scan of a table before they change it.  The journal needs
+// nothing special: a reused page existed before the operation, so its
+// bytes as committed go to the journal before it is zeroed.
+std::uint32_t JetWriter::takeFreePage() {
+    const std::uint32_t limit = store_->pageCount();
+    const std::uint32_t from = std::max<std::uint32_t>(freeHint_, 2);
+    freeHint_ = limit;
+    if (from >= limit) return 0;
+    const std::uint8_t* p = store_->read(1);
+    const std::size_t hdr = format().dataHeader;
+    if (p[0] != kPageData || u16(p + hdr - 2) == 0) return 0;
+    const std::size_t start = u16(p + hdr) & 0x1FFF;
+    const std::size_t end = store_->pageSize();
+    if (start + 5 > end) return 0;
+    // First set bit at or after page `pg` in a bitmap covering pages
+    // [base, base + 8 * bytes), below `stop`, not freed since the commit.
+    auto search = [&](const std::uint8_t* bits, std::size_t bytes, std::uint32_t base, std::uint32_t pg,
+                      std::uint32_t stop) -> std::uint32_t {
+        stop = std::uint32_t(std::min<std::uint64_t>(stop, std::uint64_t(base) + 8 * bytes));
+        while (pg < stop) {
+            const std::uint32_t bit = pg - base;
+            const std::uint8_t byte = std::uint8_t(bits[bit / 8] >> (bit % 8));
+            if (byte == 0) {
+                pg += 8 - bit % 8;
+                continue;
+            }
+            if ((byte & 1) && !freedSinceCommit_.count(pg)) return pg;
+            ++pg;
+        }
+        return 0;
+    };
+    std::uint32_t found = 0;
+    if (p[start] == 0x00) {
+        // Pages before the window count as used; pages after it are not in the file.
+        const std::uint32_t mapStart = u32(p + start + 1);
+        found = search(p + start + 5, end - start - 5, mapStart, std::max(from, mapStart), limit);
+    } else if (p[start] == 0x01) {
+        const std::uint32_t perPage = (store_->pageSize() - 4) * 8;
+        for (std::uint32_t slot = from / perPage; !found && std::uint64_t(slot) * perPage < limit; ++slot) {
+            if (start + 1 + 4 * (std::size_t(slot) + 1) > end) break;
+            const std::uint32_t bitmap = u32(store_->read(1) + start + 1 + 4 * slot);
+            if (bitmap == 0 || bitmap >= limit) continue; // no bitmap: nothing known free there
+            const std::uint8_t* b = store_->read(bitmap);
+            if (b[0] != kPageUsageMap) continue;
+            found = search(b + 4, store_->pageSize() - 4, slot * perPage, std::max(from, slot * perPage), limit);
+        }
+    }
+    if (found) freeHint_ = found + 1;
+    return found;
+}
+
 std::uint32_t JetWriter::allocatePage() {
+    if (freeHint_ < store_->pageCount()) {
+        if (const std::uint32_t n = takeFreePage()) {
+            // Nothing of the page's former owner stays behind.
+            std::memset(store_->write(n), 0, store_->pageSize());
+            markPage(n, false);
+            return n;
+        }
+    }
     const std::uint32_t n = store_->append();
     markPage(n, false);
+    freeHint_ = store_->pageCount();
     return n;
 }
 
 void JetWriter::releasePage(std::uint32_t page) {
     if (page < 2 || page >= store_->pageCount()) return;
     markPage(page, true);
+    freedSinceCommit_.insert(page);
+    lowestFreedSinceCommit_ = std::min(lowestFreedSinceCommit_, page);
 }
 
 // ---- definitions ----
@@ -1060,6 +1137,10 @@ void JetWriter::commit() {
         forgetCaches();
         throw;
     }
+    // What this work freed may now go to new owners.
+    freeHint_ = std::min(freeHint_, lowestFreedSinceCommit_);
+    freedSinceCommit_.clear();
+    lowestFreedSinceCommit_ = UINT32_MAX;
 }
 
 void JetWriter::rollback() {
@@ -1074,6 +1155,10 @@ void JetWriter::forgetCaches() {
     appendPage_.clear();
     lvalPage_.clear();
     dirtyDefs_.clear();
+    // The file is as last committed: search the map afresh.
+    freeHint_ = 0;
+    freedSinceCommit_.clear();
+    lowestFreedSinceCommit_ = UINT32_MAX;
 }
 
 } // namespace qm::jet

@@ -26,6 +26,7 @@
 #include <span>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace qm::jet {
@@ -108,7 +109,11 @@ public:
     void rollback();
 
     // ---- building blocks (also used to make a new database) ----
+    // A page for a new owner: the lowest page the global map marks free
+    // (zero-filled), else a new page at the end of the file.
     std::uint32_t allocatePage();
+    // Marks a page free in the global map.  It is handed out again only
+    // after the work that freed it is committed (see allocatePage).
     void releasePage(std::uint32_t page);
     TableDefinition& definition(std::uint32_t tdefPage, const std::string& name);
     void saveDefinition(TableDefinition& def);
@@ -171,6 +176,7 @@ private:
     void markPage(std::uint32_t page, bool free);
     void markPageInReference(std::uint32_t page, bool free);
     void globalMapToReference();
+    std::uint32_t takeFreePage();
 
     void endCall();
     void forgetCaches();
@@ -185,6 +191,11 @@ private:
     std::vector<std::uint32_t> dirtyDefs_;
     std::optional<std::vector<ObjectRow>> objectsCache_; // MSysObjects as last read
     std::uint32_t queriesTdef_ = 0, acesTdef_ = 0;
+    // Page reuse: no page below freeHint_ is free and reusable; pages freed
+    // since the last commit wait in freedSinceCommit_.
+    std::uint32_t freeHint_ = 0;
+    std::unordered_set<std::uint32_t> freedSinceCommit_;
+    std::uint32_t lowestFreedSinceCommit_ = UINT32_MAX;
 };
 
 } // namespace qm::jet

@@ -1,8 +1,11 @@
 // Dropping and renaming tables, storing and dropping saved queries.
 #include "jet/create_database.h"
+#include "jet/write_model.h"
+#include "jet/write_pages.h"
 #include "jetw_checks.h"
 
 #include <algorithm>
+#include <set>
 
 using namespace qm;
 using namespace qm::jetw::test;
@@ -43,7 +46,131 @@ std::string idOf(const fs::path& p, const std::string& name) {
     return {};
 }
 
+// Every page of the file is either reached from the catalog (pages 0 and 1,
+// the global map's bitmap pages, each table's definition pages, the holder
+// pages of its usage maps, the pages those maps list and their bitmap pages)
+// or marked free in the global map, never both.  Returns the free pages.
+std::set<std::uint32_t> expectEveryPageAccountedFor(const fs::path& p) {
+    std::set<std::uint32_t> used{0, 1}, free;
+    const std::uint32_t pages = std::uint32_t(fs::file_size(p) / 4096);
+    const Rows objects = mdbExport(p, "MSysObjects");
+    jet::PageStore store(p.string(), "");
+    {
+        const std::uint8_t* b = store.read(1);
+        const std::size_t row0 = jet::u16(b + 14) & 0x1FFF;
+        if (b[row0] == 0x00) {
+            const std::uint32_t start = jet::u32(b + row0 + 1);
+            for (std::uint32_t bit = 0; bit < (4096 - row0 - 5) * 8; ++bit)
+                if (start + bit < pages && (b[row0 + 5 + bit / 8] >> (bit % 8) & 1)) free.insert(start + bit);
+        } else {
+            for (std::uint32_t slot = 0; row0 + 1 + 4 * (slot + 1) <= 4096; ++slot) {
+                const std::uint32_t bitmap = jet::u32(store.read(1) + row0 + 1 + 4 * slot);
+                if (bitmap == 0) continue;
+                used.insert(bitmap);
+                const std::uint8_t* m = store.read(bitmap);
+                for (std::uint32_t bit = 0; bit < 4092 * 8; ++bit)
+                    if (slot * 32736 + bit < pages && (m[4 + bit / 8] >> (bit % 8) & 1)) free.insert(slot * 32736 + bit);
+            }
+        }
+    }
+    for (const auto& o : objects) {
+        if (o[3] != "1") continue;
+        const jet::TableDefinition def = jet::readDefinition(store, std::uint32_t(std::stoul(o[0])) & 0xFFFFFF, o[2]);
+        used.insert(def.chain.begin(), def.chain.end());
+        auto map = [&](jet::RowPointer m) {
+            if (m.page == 0) return;
+            used.insert(m.page);
+            const jet::MapRow row = jet::mapRow(store, m, false, def.name);
+            if (row.p[0] == 0x01)
+                for (std::size_t s = 0; 1 + 4 * (s + 1) <= row.size; ++s)
+                    if (const std::uint32_t bp = jet::u32(row.p + 1 + 4 * s)) used.insert(bp);
+            for (std::uint32_t pg : jet::mapPages(store, m, def.name)) used.insert(pg);
+        };
+        map(def.ownedMap());
+        map(def.freeMap());
+        for (const auto& r : def.realIndexes) {
+            map(r.usageMap);
+            used.insert(r.rootPage);
+        }
+        for (const auto& m : def.lvMaps) {
+            map(m.owned);
+            map(m.free);
+        }
+    }
+    for (std::uint32_t pg = 0; pg < pages; ++pg)
+        EXPECT_NE(used.count(pg), free.count(pg)) << "page " << pg << (used.count(pg) ? " is used and marked free" : " is neither used nor free");
+    return free;
+}
+
 } // namespace
+
+TEST(PageReuse, ADroppedTableIsRefilledInItsOwnPages) {
+    QM_REQUIRE_PROGRAM("mdb-export");
+    for (const char* name : {"refill.mdb", "refill.accdb"}) {
+        SCOPED_TRACE(name);
+        qm::test::TempDir dir;
+        const fs::path p = newDatabase(dir, name);
+        makeShop(*openWritable(p));
+        const Rows customers = mdbExport(p, "Customers"), orders = mdbExport(p, "Orders");
+        const Rows ordersRead = readerRows(p, "Orders");
+        const auto sizeBefore = fs::file_size(p);
+        expectEveryPageAccountedFor(p);
+        {
+            auto db = openWritable(p);
+            db->dropTable("Customers");
+            db->dropTable("Orders");
+            db.reset();
+            EXPECT_GT(expectEveryPageAccountedFor(p).size(), 40u);
+            makeShop(*openWritable(p)); // the same tables and rows again
+        }
+        EXPECT_LE(fs::file_size(p), sizeBefore + 2 * 4096) << "the file grew instead of taking its free pages";
+        EXPECT_LE(expectEveryPageAccountedFor(p).size(), 2u);
+        EXPECT_EQ(mdbExport(p, "Customers"), customers);
+        EXPECT_EQ(mdbExport(p, "Orders"), orders);
+        EXPECT_EQ(readerRows(p, "Customers").size(), 400u);
+        EXPECT_EQ(readerRows(p, "Orders"), ordersRead);
+        // Once more inside one session: the drop is committed before the refill.
+        auto db = openWritable(p);
+        db->dropTable("Customers");
+        db->createTable({"Customers", {col("ID", CT::Long), col("Notes", CT::Memo)}, {{"PrimaryKey", {"ID"}, true, false}}});
+        db->beginBatch();
+        for (int i = 0; i < 400; ++i)
+            db->append("Customers", std::vector<Value>{Value::longInt(i), Value::string(std::string(i % 40 == 0 ? 7000 : 20, 'n'))});
+        db->endBatch();
+        db.reset();
+        EXPECT_LE(fs::file_size(p), sizeBefore + 2 * 4096);
+        EXPECT_EQ(mdbExport(p, "Customers").size(), 400u);
+        expectEveryPageAccountedFor(p);
+    }
+}
+
+TEST(PageReuse, AScanGoesOnUndisturbedWhileAnotherTableFillsFreedPages) {
+    QM_REQUIRE_PROGRAM("mdb-export");
+    qm::test::TempDir dir;
+    const fs::path p = newDatabase(dir, "into.mdb");
+    makeShop(*openWritable(p));
+    const Rows customers = readerRows(p, "Customers");
+    // SELECT ... INTO in one file: the source is read while the target is
+    // written, and the target takes the pages the dropped table left.
+    auto db = qm::jet::openReadWrite(p.string(), {});
+    db->dropTable("Orders");
+    db->createTable({"Copy", {col("ID", CT::Long), col("Name", CT::VarChar, 60), col("City", CT::VarChar, 40),
+                              col("Notes", CT::Memo)},
+                     {{"PrimaryKey", {"ID"}, true, false}}});
+    db->beginBatch();
+    auto c = db->scan("Customers");
+    std::vector<Value> row(4);
+    while (c->next()) {
+        for (std::size_t i = 0; i < 4; ++i) row[i] = c->value(i);
+        db->append("Copy", row);
+    }
+    c.reset();
+    db->endBatch();
+    db.reset();
+    EXPECT_EQ(readerRows(p, "Copy"), customers);
+    EXPECT_EQ(mdbExport(p, "Copy"), mdbExport(p, "Customers"));
+    EXPECT_TRUE(expectEveryPageAccountedFor(p).empty()) << "the copy did not take every freed page";
+}
 
 TEST(DropTable, RemovesCatalogAndPermissionRowsAndLeavesTheOtherTablesIntact) {
     QM_REQUIRE_PROGRAM("mdb-export");
