@@ -876,7 +876,7 @@ void JetWriter::update(const std::string& table, std::uint64_t rowId, std::span<
                 const std::uint16_t a = u16(copy.data() + base - 2 * (c->varIndex() + 1));
                 const std::uint16_t b = c->varIndex() + 1 == nvar ? u16(copy.data() + base - 2 * (nvar + 1))
                                                                    : u16(copy.data() + base - 2 * (c->varIndex() + 2));
-                if (a < b && b <= copy.size()) freeLongValue(copy.data() + a, b - a);
+                if (a < b && b <= copy.size()) freeLongValue(def, *c, copy.data() + a, b - a);
             }
         }
     }
@@ -891,10 +891,6 @@ void JetWriter::update(const std::string& table, std::uint64_t rowId, std::span<
     } else {
         // The row moves: the new image goes elsewhere, the original slot points at it.
         const RowLocation moved = placeRow(def, image, 0x8000);
-        if (!(real.page == at.page && real.row == at.row)) {
-            std::uint8_t* op = store_->write(real.page);
-            put16(op + hdr + 2 * real.row, std::uint16_t(u16(op + hdr + 2 * real.row) | 0xC000));
-        }
         std::uint8_t* p = store_->write(at.page);
         const std::size_t start = u16(p + hdr + 2 * at.row) & 0x1FFF;
         p[start] = moved.row;
@@ -902,6 +898,12 @@ void JetWriter::update(const std::string& table, std::uint64_t rowId, std::span<
         p[start + 2] = std::uint8_t(moved.page >> 8);
         p[start + 3] = std::uint8_t(moved.page >> 16);
         put16(p + hdr + 2 * at.row, std::uint16_t((u16(p + hdr + 2 * at.row) & 0x1FFF) | 0x4000));
+        if (!(real.page == at.page && real.row == at.row)) {
+            // The row's previous image elsewhere is no longer needed.
+            std::uint8_t* op = store_->write(real.page);
+            put16(op + hdr + 2 * real.row, std::uint16_t(u16(op + hdr + 2 * real.row) | 0xC000));
+            releaseIfEmpty(def, real.page);
+        }
     }
     for (std::size_t i = 0; i < def.realIndexes.size(); ++i)
         if (oldKeys[i] != newKeys[i] && !newKeys[i].empty()) indexInsert(def, i, newKeys[i], at);
@@ -1063,7 +1065,7 @@ void JetWriter::renameObject(const std::string& oldName, const std::string& newN
             const std::uint16_t a = u16(oldImage.data() + base - 2 * (c->varIndex() + 1));
             const std::uint16_t b = c->varIndex() + 1 == nvar ? u16(oldImage.data() + base - 2 * (nvar + 1))
                                                                : u16(oldImage.data() + base - 2 * (c->varIndex() + 2));
-            if (a < b && b <= oldImage.size()) freeLongValue(oldImage.data() + a, b - a);
+            if (a < b && b <= oldImage.size()) freeLongValue(objs, *c, oldImage.data() + a, b - a);
         }
     }
     const std::size_t hdr = format().dataHeader;

@@ -152,8 +152,12 @@ private:
     std::string writeLongValue(TableDefinition& def, const WColumn& col, const std::string& bytes,
                                std::size_t roomInRow);
     void readLongValue(const std::uint8_t* p, std::size_t n, std::string& out, const std::string& what);
-    void freeLongValue(const std::uint8_t* header, std::size_t n);
+    void freeLongValue(TableDefinition& def, const WColumn& col, const std::uint8_t* header, std::size_t n);
     std::uint32_t newDataPage(std::uint32_t owner);
+    // A data page of the table (or LVAL page of the column) whose every row
+    // is deleted leaves the table's maps and goes back to the free pages.
+    void releaseIfEmpty(TableDefinition& def, std::uint32_t page);
+    void releaseLongValuePageIfEmpty(TableDefinition& def, const WColumn& col, std::uint32_t page);
     std::pair<const std::uint8_t*, std::size_t> rowBytes(std::uint32_t page, std::uint8_t row,
                                                          std::uint16_t* flags = nullptr);
     RowLocation resolve(RowLocation at, std::uint16_t* finalFlags = nullptr);

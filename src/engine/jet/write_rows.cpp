@@ -339,20 +339,70 @@ void JetWriter::readLongValue(const std::uint8_t* p, std::size_t n, std::string&
     }
 }
 
-void JetWriter::freeLongValue(const std::uint8_t* p, std::size_t n) {
+void JetWriter::freeLongValue(TableDefinition& def, const WColumn& col, const std::uint8_t* p, std::size_t n) {
     if (n < 12) return;
     const std::uint32_t word = u32(p);
     if (word & 0x80000000u) return;
     RowLocation at{u24(p + 5), p[4]};
     const bool single = word & 0x40000000u;
     const std::size_t hdr = format().dataHeader;
+    std::vector<std::uint32_t> touched;
     for (int guard = 0; at.page != 0 && guard < 300000; ++guard) {
         auto [r, rn] = rowBytes(at.page, at.row);
         const RowLocation next = single || rn < 4 ? RowLocation{0, 0} : RowLocation{u24(r + 1), r[0]};
         std::uint8_t* pg = store_->write(at.page);
         put16(pg + hdr + 2 * at.row, std::uint16_t(u16(pg + hdr + 2 * at.row) | 0xC000));
+        if (touched.empty() || touched.back() != at.page) touched.push_back(at.page);
         at = next;
     }
+    std::sort(touched.begin(), touched.end());
+    touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
+    for (std::uint32_t page : touched) releaseLongValuePageIfEmpty(def, col, page);
+}
+
+namespace {
+
+// True when the data page has rows and every one is flagged deleted (both
+// flag bits: a row moved elsewhere keeps 0x8000 alone and is still alive).
+bool everyRowDeleted(const std::uint8_t* p, std::size_t hdr) {
+    const std::uint16_t slots = u16(p + hdr - 2);
+    if (slots == 0) return false;
+    for (std::uint16_t r = 0; r < slots; ++r)
+        if ((u16(p + hdr + 2 * r) & 0xC000) != 0xC000) return false;
+    return true;
+}
+
+} // namespace
+
+void JetWriter::releaseIfEmpty(TableDefinition& def, std::uint32_t page) {
+    const std::uint8_t* p = store_->read(page);
+    if (p[0] != kPageData || u32(p + 4) != def.page || !everyRowDeleted(p, format().dataHeader)) return;
+    // Only a page the table's map lists is the table's to give away.
+    if (!mapHas(*store_, def.ownedMap(), page, def.name)) return;
+    auto none = [&]() -> std::uint32_t { throw Error(store_->path() + ": internal error: a usage map grew on removal"); };
+    mapSet(*store_, def.ownedMap(), page, false, none, def.name);
+    mapSet(*store_, def.freeMap(), page, false, none, def.name);
+    auto it = appendPage_.find(def.page);
+    if (it != appendPage_.end() && it->second == page) appendPage_.erase(it);
+    std::memset(store_->write(page), 0, 4);
+    releasePage(page);
+}
+
+void JetWriter::releaseLongValuePageIfEmpty(TableDefinition& def, const WColumn& col, std::uint32_t page) {
+    const std::uint8_t* p = store_->read(page);
+    if (p[0] != kPageData || u32(p + 4) != kLvalOwnerValue || !everyRowDeleted(p, format().dataHeader)) return;
+    const WLongValueMaps* mine = def.lvMapsOf(col.number());
+    if (!mine || !mapHas(*store_, mine->owned, page, def.name)) return;
+    auto none = [&]() -> std::uint32_t { throw Error(store_->path() + ": internal error: a usage map grew on removal"); };
+    for (const WLongValueMaps& m : def.lvMaps)
+        for (RowPointer map : {m.owned, m.free})
+            if (map.page != 0 && mapHas(*store_, map, page, def.name)) mapSet(*store_, map, page, false, none, def.name);
+    for (auto it = lvalPage_.begin(); it != lvalPage_.end();) {
+        if (it->second == page) it = lvalPage_.erase(it);
+        else ++it;
+    }
+    std::memset(store_->write(page), 0, 4);
+    releasePage(page);
 }
 
 std::vector<std::uint8_t> JetWriter::encodeRow(TableDefinition& def, const std::vector<Value>& values,
@@ -689,7 +739,7 @@ void JetWriter::deleteRow(TableDefinition& def, RowLocation at) {
                 const std::uint16_t a = u16(copy.data() + base - 2 * (c->varIndex() + 1));
                 const std::uint16_t b = c->varIndex() + 1 == nvar ? u16(copy.data() + base - 2 * (nvar + 1))
                                                                    : u16(copy.data() + base - 2 * (c->varIndex() + 2));
-                if (a < b && b <= copy.size()) freeLongValue(copy.data() + a, b - a);
+                if (a < b && b <= copy.size()) freeLongValue(def, *c, copy.data() + a, b - a);
             }
         }
     }
@@ -698,6 +748,8 @@ void JetWriter::deleteRow(TableDefinition& def, RowLocation at) {
         std::uint8_t* p = store_->write(r.page);
         put16(p + hdr + 2 * r.row, std::uint16_t(u16(p + hdr + 2 * r.row) | 0xC000));
     }
+    releaseIfEmpty(def, at.page);
+    if (real.page != at.page) releaseIfEmpty(def, real.page);
     def.setRowCount(def.rowCount() > 0 ? def.rowCount() - 1 : 0);
     if (std::find(dirtyDefs_.begin(), dirtyDefs_.end(), def.page) == dirtyDefs_.end()) dirtyDefs_.push_back(def.page);
 }

@@ -62,6 +62,17 @@ fs::path seeded(const qm::test::TempDir& dir, const std::string& name) {
     return p;
 }
 
+// Leaves pages free in the global map: a table filled and dropped again.
+void leaveFreePages(const fs::path& p) {
+    auto db = openWritable(p);
+    db->createTable({"Scratch", {col("N", CT::Long), col("Memo", CT::Memo)}, {{"PrimaryKey", {"N"}, true, false}}});
+    db->beginBatch();
+    for (int i = 0; i < 200; ++i)
+        db->append("Scratch", std::vector<Value>{Value::longInt(i), Value::string(std::string(i % 20 == 0 ? 5000 : 200, 's'))});
+    db->endBatch();
+    db->dropTable("Scratch");
+}
+
 struct Operation {
     const char* name;
     std::function<void(const fs::path&)> run;
@@ -87,6 +98,32 @@ std::vector<Operation> operations() {
              db->endBatch();
          },
          [](const fs::path& p) { EXPECT_EQ(mdbExport(p, "Stock").size(), 1000u); }},
+        {"append into the pages a dropped table left",
+         [](const fs::path& p) {
+             auto db = openWritable(p);
+             db->beginBatch();
+             for (int i = 0; i < 150; ++i)
+                 db->append("Stock", std::vector<Value>{Value(), Value::string("reused " + std::to_string(i)),
+                                                        Value::string(std::string(i % 50 == 0 ? 4500 : 100, 'r'))});
+             db->endBatch();
+         },
+         [](const fs::path& p) {
+             EXPECT_EQ(mdbExport(p, "Stock").size(), 450u);
+             EXPECT_EQ(fs::file_size(p), fs::file_size(p.parent_path() / "base.mdb"));
+         }},
+        {"delete most rows (index pages merge, emptied pages are freed)",
+         [](const fs::path& p) {
+             auto db = openWritable(p);
+             std::vector<std::uint64_t> ids;
+             auto c = db->scan("Stock");
+             while (c->next())
+                 if (c->value(0).rawInt() > 50) ids.push_back(c->rowId());
+             c.reset();
+             db->beginBatch();
+             for (auto id : ids) db->remove("Stock", id);
+             db->endBatch();
+         },
+         [](const fs::path& p) { EXPECT_EQ(mdbExport(p, "Stock").size(), 50u); }},
         {"drop a table",
          [](const fs::path& p) { openWritable(p)->dropTable("Stock"); },
          [](const fs::path& p) { EXPECT_TRUE(mdbTables(p).empty()); }},
@@ -104,6 +141,7 @@ TEST(Crash, StoppedAtAnyWriteTheDatabaseIsAsBefore) {
     QM_REQUIRE_PROGRAM("mdb-export");
     qm::test::TempDir dir;
     const fs::path base = seeded(dir, "base.mdb");
+    leaveFreePages(base); // so that operations take freed pages as well as new ones
     for (const Operation& op : operations()) {
         SCOPED_TRACE(op.name);
         const fs::path p = dir / "work.mdb";

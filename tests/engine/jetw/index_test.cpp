@@ -299,6 +299,20 @@ std::vector<std::size_t> treePages(const fs::path& p, const std::string& table) 
     return out;
 }
 
+// Pages the global usage map (page 1, row 0, inline) marks free inside the file.
+std::size_t freePages(const fs::path& p) {
+    const std::string f = qm::test::readFile(p);
+    const auto* b = reinterpret_cast<const std::uint8_t*>(f.data()) + 4096;
+    const std::size_t row0 = (b[14] | b[15] << 8) & 0x1FFF;
+    EXPECT_EQ(b[row0], 0x00) << "the global map is not inline";
+    const std::uint32_t start = jet::u32(b + row0 + 1);
+    const std::size_t pages = f.size() / 4096;
+    std::size_t n = 0;
+    for (std::size_t bit = 0; bit < (4096 - row0 - 5) * 8 && start + bit < pages; ++bit)
+        n += (b[row0 + 5 + bit / 8] >> (bit % 8)) & 1;
+    return n;
+}
+
 std::string partName(int id) { return "part number " + std::to_string(id) + std::string(std::size_t(20 + id % 30), 'x'); }
 
 } // namespace
@@ -462,6 +476,51 @@ TEST(IndexTrees, TheLastEntryOfATailLeafChangesItsGrandparentsEntryToo) {
     // Deleting that row changes the last entry of the page and of the root.
     openWritable(p)->remove("Deep", std::uint64_t(leaf.back().page) << 8 | leaf.back().row);
     checkIndexes(p, "Deep", 2999);
+}
+
+TEST(IndexMerge, RowsDeletedThenAddedAgainGoIntoTheFreedPages) {
+    QM_REQUIRE_PROGRAM("mdb-export");
+    qm::test::TempDir dir;
+    const fs::path p = newDatabase(dir, "refill.accdb");
+    auto fill = [](storage::Database& db, int from, int to) {
+        db.beginBatch();
+        for (int id = from; id < to; ++id)
+            db.append("Parts", std::vector<Value>{Value::longInt(id), Value::string(partName(id))});
+        db.endBatch();
+    };
+    std::vector<std::uint64_t> rows;
+    {
+        auto db = openWritable(p);
+        db->createTable({"Parts", {col("Code", CT::Long), col("Name", CT::VarChar, 120)},
+                         {{"PrimaryKey", {"Code"}, true, false}, {"Name", {"Name"}, false, false}}});
+        fill(*db, 0, 6000);
+        auto c = db->scan("Parts");
+        while (c->next())
+            if (c->value(0).rawInt() % 8 != 0) rows.push_back(c->rowId());
+        c.reset();
+        db->beginBatch();
+        for (auto r : rows) db->remove("Parts", r);
+        db->endBatch();
+    }
+    const std::size_t freed = freePages(p);
+    EXPECT_GT(freed, 50u) << "emptied data pages and merged index pages go back to the free pages";
+    const auto sizeAfterDelete = fs::file_size(p);
+    // What the same rows take in a database of their own.
+    const fs::path fresh = newDatabase(dir, "fresh.accdb");
+    std::uintmax_t freshGrowth = 0;
+    {
+        auto db = openWritable(fresh);
+        db->createTable({"Parts", {col("Code", CT::Long), col("Name", CT::VarChar, 120)},
+                         {{"PrimaryKey", {"Code"}, true, false}, {"Name", {"Name"}, false, false}}});
+        const auto empty = fs::file_size(fresh);
+        fill(*db, 6000, 6000 + int(rows.size()));
+        freshGrowth = fs::file_size(fresh) - empty;
+    }
+    fill(*openWritable(p), 6000, 6000 + int(rows.size()));
+    EXPECT_EQ(freePages(p), 0u) << "every freed page was taken again";
+    EXPECT_LT(fs::file_size(p) - sizeAfterDelete, freshGrowth);
+    checkIndexes(p, "Parts", 6000);
+    EXPECT_EQ(readerRows(p, "Parts").size(), 6000u);
 }
 
 TEST(Uniqueness, DuplicatesAreRefusedAndLeaveNothingBehind) {
