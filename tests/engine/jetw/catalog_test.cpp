@@ -5,6 +5,7 @@
 #include "jetw_checks.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 using namespace qm;
@@ -234,6 +235,43 @@ TEST(PageReuse, AScanGoesOnUndisturbedWhileAnotherTableFillsFreedPages) {
     EXPECT_EQ(readerRows(p, "Copy"), customers);
     EXPECT_EQ(mdbExport(p, "Copy"), mdbExport(p, "Customers"));
     EXPECT_TRUE(expectEveryPageAccountedFor(p).empty()) << "the copy did not take every freed page";
+}
+
+TEST(PageReuse, PagesAccessLeftFreeAreTakenAndEverythingElseStaysAsItWas) {
+    QM_REQUIRE_SHARED();
+    QM_REQUIRE_PROGRAM("mdb-export");
+    for (const char* fixture : {"access/jackcess/V2000/test2V2000.mdb", "access/mdb-reader/data/V2016/longtext.accdb",
+                                "access/mdbtestdata/ASampleDatabase.accdb"}) {
+        SCOPED_TRACE(fixture);
+        const fs::path source = qm::test::fixture(fixture);
+        if (!fs::exists(source)) GTEST_SKIP() << "fixture missing: " << fixture;
+        qm::test::TempDir dir;
+        const fs::path p = dir / source.filename();
+        fs::copy_file(source, p);
+        fs::permissions(p, fs::perms::owner_read | fs::perms::owner_write);
+        const std::size_t freeBefore = expectEveryPageAccountedFor(p).size();
+        ASSERT_GT(freeBefore, 5u);
+        std::map<std::string, Rows> before;
+        for (const auto& t : mdbTables(p)) before[t] = mdbExport(p, t);
+        const auto size = fs::file_size(p);
+        {
+            auto db = openWritable(p);
+            db->createTable({"Added", {col("ID", CT::Long, 0, true), col("Text", CT::VarChar, 100), col("Memo", CT::Memo)},
+                             {{"PrimaryKey", {"ID"}, true, false}, {"Text", {"Text"}, false, false}}});
+            db->beginBatch();
+            for (int i = 0; i < 100; ++i)
+                db->append("Added", std::vector<Value>{Value(), Value::string("row " + std::to_string(i)),
+                                                       Value::string(std::string(i % 10 == 0 ? 3000 : 100, 'm'))});
+            db->endBatch();
+        }
+        // The file grows only once the free pages are used up.
+        const std::size_t freeAfter = expectEveryPageAccountedFor(p).size();
+        EXPECT_LT(freeAfter, freeBefore);
+        if (fs::file_size(p) > size) EXPECT_EQ(freeAfter, 0u);
+        for (const auto& [table, rows] : before) EXPECT_EQ(mdbExport(p, table), rows) << table;
+        EXPECT_EQ(mdbExport(p, "Added").size(), 100u);
+        EXPECT_EQ(readerRows(p, "Added").size(), 100u);
+    }
 }
 
 TEST(DropTable, RemovesCatalogAndPermissionRowsAndLeavesTheOtherTablesIntact) {
