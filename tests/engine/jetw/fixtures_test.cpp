@@ -94,10 +94,7 @@ TEST_P(IntoAccessFiles, NewObjectsReadBackAndOldTablesAreUntouched) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, IntoAccessFiles, ::testing::ValuesIn(kFixtures), [](const auto& info) {
-    std::string n = fs::path(info.param.path).stem().string();
-    for (char& c : n)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return n;
+    return testNameOf(info.param.path);
 });
 
 TEST(IntoAccessFiles, Access97FilesStayReadOnly) {

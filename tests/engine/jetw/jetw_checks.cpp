@@ -2,6 +2,7 @@
 
 #include "jet/create_database.h"
 
+#include <cctype>
 #include <sstream>
 
 namespace qm::jetw::test {
@@ -102,6 +103,13 @@ std::string hex(const std::string& bytes) {
         s.push_back(d[c & 15]);
     }
     return s;
+}
+
+std::string testNameOf(const std::filesystem::path& fixture) {
+    std::string n = fixture.stem().string();
+    for (char& c : n)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return n;
 }
 
 } // namespace qm::jetw::test

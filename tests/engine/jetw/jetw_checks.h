@@ -37,4 +37,8 @@ storage::ColumnSpec col(const std::string& name, storage::ColumnType type, int s
 
 std::string hex(const std::string& bytes);
 
+// A fixture's file name as a test name: its stem with every character that
+// is not a letter or digit turned into '_'.
+std::string testNameOf(const std::filesystem::path& fixture);
+
 } // namespace qm::jetw::test

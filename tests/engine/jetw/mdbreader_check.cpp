@@ -1,5 +1,7 @@
 #include "mdbreader_check.h"
 
+#include "jet/text.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -110,24 +112,6 @@ private:
         return u;
     }
 
-    static void putUtf8(std::string& out, unsigned cp) {
-        if (cp < 0x80) {
-            out.push_back(char(cp));
-        } else if (cp < 0x800) {
-            out.push_back(char(0xC0 | (cp >> 6)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(char(0xE0 | (cp >> 12)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(char(0xF0 | (cp >> 18)));
-            out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        }
-    }
-
     std::string string() {
         expect('"');
         std::string out;
@@ -158,7 +142,7 @@ private:
                     if (lo >= 0xDC00 && lo < 0xE000) cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
                     else at_ = back;
                 }
-                putUtf8(out, cp);
+                jet::appendCodePoint(cp, out);
                 break;
             }
             default: fail("unknown escape");

@@ -519,10 +519,7 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, MdbReaderProtectedFiles,
                                                      "password"},
                                            Protected{"access/jackcessencrypt/db-enc.mdb", ""}),
                          [](const auto& info) {
-                             std::string n = fs::path(info.param.path).stem().string();
-                             for (char& c : n)
-                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                             return n;
+                             return testNameOf(info.param.path);
                          });
 
 // ---- the sample database -------------------------------------------------
