@@ -931,10 +931,7 @@ void JetWriter::dropTable(const std::string& name) {
         throw Error(store_->path() + ": cannot delete table " + o->name + ": it is a system table");
     const std::uint32_t page = std::uint32_t(o->id) & 0x00FFFFFF;
     TableDefinition& def = definition(page, o->name);
-    for (const WColumn& c : def.columns)
-        if (c.type() == kComplex)
-            throw Error(store_->path() + ": cannot delete table " + o->name +
-                        ": it has attachment or multi-value columns, which this program does not remove");
+    const std::string refused = store_->path() + ": cannot delete table " + o->name + ": ";
     // Relationships would be left dangling: refuse while there are any.
     if (auto rel = findObject(kTables, "MSysRelationships")) {
         TableDefinition& rels = definition(std::uint32_t(rel->id) & 0x00FFFFFF, rel->name);
@@ -950,22 +947,109 @@ void JetWriter::dropTable(const std::string& name) {
             }
             return true;
         });
-        if (!other.empty())
-            throw Error(store_->path() + ": cannot delete table " + o->name +
-                        ": it takes part in a relationship; delete the relationship in Access first");
+        if (!other.empty()) throw Error(refused + "it takes part in a relationship; delete the relationship in Access first");
     }
+
+    // Attachment, multi-value and version-history columns keep their values
+    // in hidden tables of their own ("f_<GUID>_<column>"), one per column.
+    // MSysComplexColumns has a row per column: ConceptualTableID is the
+    // table's id, ComplexID the number in the column's descriptor and
+    // FlatTableID the hidden table.  The hidden tables and these rows go with
+    // the table.  The MSysComplexType_* templates the columns were made from
+    // are shared and stay.  Everything is checked before the first change.
+    std::vector<const WColumn*> complexCols;
+    for (const WColumn& c : def.columns)
+        if (c.type() == kComplex) complexCols.push_back(&c);
+    TableDefinition* complexTable = nullptr;
+    std::vector<RowLocation> complexRows;
+    std::vector<ObjectRow> flatTables;
+    if (auto cc = findObject(kTables, "MSysComplexColumns"); cc && cc->type == 1) {
+        TableDefinition& t = definition(std::uint32_t(cc->id) & 0x00FFFFFF, cc->name);
+        int nameCol = -1, typeCol = -1, flatCol = -1, ownerCol = -1, idCol = -1;
+        for (std::size_t i = 0; i < t.byNumber().size(); ++i) {
+            const std::string& n = t.byNumber()[i]->name;
+            if (storage::namesEqual(n, "ColumnName")) nameCol = int(i);
+            if (storage::namesEqual(n, "ComplexTypeObjectID")) typeCol = int(i);
+            if (storage::namesEqual(n, "FlatTableID")) flatCol = int(i);
+            if (storage::namesEqual(n, "ConceptualTableID")) ownerCol = int(i);
+            if (storage::namesEqual(n, "ComplexID")) idCol = int(i);
+        }
+        if (nameCol < 0 || typeCol < 0 || flatCol < 0 || ownerCol < 0 || idCol < 0)
+            throw Error(refused + "MSysComplexColumns does not have the columns this program knows");
+        auto number = [](const Value& v) -> std::optional<std::int64_t> {
+            if (v.isNull()) return std::nullopt;
+            return v.rawInt();
+        };
+        struct Entry {
+            RowLocation at;
+            std::string column;
+            std::optional<std::int64_t> flat, complexId;
+        };
+        std::vector<Entry> ours;
+        std::set<std::int64_t> elsewhere; // ids other rows name as hidden, owning or template table
+        scan(t, [&](RowLocation at, const std::vector<Value>& v) {
+            const auto owner = number(v[std::size_t(ownerCol)]);
+            if (owner && *owner == o->id) {
+                ours.push_back({at, v[std::size_t(nameCol)].isNull() ? std::string() : v[std::size_t(nameCol)].rawString(),
+                                number(v[std::size_t(flatCol)]), number(v[std::size_t(idCol)])});
+                if (auto tmpl = number(v[std::size_t(typeCol)])) elsewhere.insert(*tmpl);
+                return true;
+            }
+            for (int c : {ownerCol, flatCol, typeCol})
+                if (auto id = number(v[std::size_t(c)])) elsewhere.insert(*id);
+            return true;
+        });
+        for (const WColumn* c : complexCols) {
+            const std::uint32_t id = u32(&c->raw[11]);
+            const bool listed = std::any_of(ours.begin(), ours.end(), [&](const Entry& e) {
+                return (e.complexId && *e.complexId == std::int64_t(id)) || storage::namesEqual(e.column, c->name);
+            });
+            if (!listed)
+                throw Error(refused + "MSysComplexColumns has no entry for its column " + c->name +
+                            ", so where its values are kept is not known; compact and repair the file in Access first");
+        }
+        std::set<std::int64_t> seen;
+        for (const Entry& e : ours) {
+            complexRows.push_back(e.at);
+            if (!e.flat || !seen.insert(*e.flat).second) continue;
+            const ObjectRow* flat = nullptr;
+            for (const ObjectRow& r : objects())
+                if (r.id == *e.flat && r.parentId == kTables) flat = &r;
+            if (!flat) continue; // the row names nothing left to remove
+            if (flat->type != 1 || flat->id == o->id || flat->name.rfind("MSys", 0) == 0 || elsewhere.count(flat->id))
+                throw Error(refused + "the hidden table of its column " + e.column + " (" + flat->name +
+                            ") is not one that belongs to that column alone");
+            flatTables.push_back(*flat);
+        }
+        complexTable = &t;
+    } else if (!complexCols.empty()) {
+        throw Error(refused + "it has attachment or multi-value columns but the file has no MSysComplexColumns table");
+    }
+
     CallGuard guard{*this};
+    // One operation: the hidden tables, their rows in MSysComplexColumns,
+    // then the table itself, all committed together.
+    for (const ObjectRow& f : flatTables) removeTable(f);
+    for (RowLocation r : complexRows) deleteRow(*complexTable, r);
+    removeTable(*o);
+    endCall();
+    guard.done = true;
+}
+
+void JetWriter::removeTable(const ObjectRow& o) {
+    const std::uint32_t page = std::uint32_t(o.id) & 0x00FFFFFF;
+    TableDefinition& def = definition(page, o.name);
     // Catalog rows first: a table nobody names is harmless, a named table without pages is not.
     if (auto aces = findObject(kTables, "MSysACEs")) {
         TableDefinition& a = definition(std::uint32_t(aces->id) & 0x00FFFFFF, aces->name);
         std::vector<RowLocation> rows;
         scan(a, [&](RowLocation at, const std::vector<Value>& v) {
-            if (!v[kAceObjectId].isNull() && v[kAceObjectId].rawInt() == o->id) rows.push_back(at);
+            if (!v[kAceObjectId].isNull() && v[kAceObjectId].rawInt() == o.id) rows.push_back(at);
             return true;
         });
         for (RowLocation r : rows) deleteRow(a, r);
     }
-    deleteRow(definition(2, "MSysObjects"), RowLocation{o->where.page, o->where.row});
+    deleteRow(definition(2, "MSysObjects"), RowLocation{o.where.page, o.where.row});
     // Then every page of the table goes back to the free pages.
     std::set<std::uint32_t> pages(def.chain.begin(), def.chain.end());
     std::set<std::uint32_t> holders;
@@ -1017,8 +1101,6 @@ void JetWriter::dropTable(const std::string& name) {
     }
     dirtyDefs_.erase(std::remove(dirtyDefs_.begin(), dirtyDefs_.end(), page), dirtyDefs_.end());
     defs_.erase(page);
-    endCall();
-    guard.done = true;
 }
 
 void JetWriter::renameObject(const std::string& oldName, const std::string& newName) {

@@ -182,6 +182,10 @@ private:
     void globalMapToReference();
     std::uint32_t takeFreePage();
 
+    // What dropping a table does once it is allowed: its MSysObjects and
+    // MSysACEs rows go and every page it owns is freed.  No checks.
+    void removeTable(const ObjectRow& o);
+
     void endCall();
     void forgetCaches();
 

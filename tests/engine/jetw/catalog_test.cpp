@@ -1,10 +1,13 @@
 // Dropping and renaming tables, storing and dropping saved queries.
 #include "jet/create_database.h"
+#include "jet/write_database.h"
 #include "jet/write_model.h"
 #include "jet/write_pages.h"
 #include "jetw_checks.h"
+#include "mdbreader_check.h"
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -310,6 +313,188 @@ TEST(DropTable, RefusesSystemTablesAndUnknownNames) {
             EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
         }
     }
+}
+
+// Attachment, multi-value and version-history columns keep their values in
+// hidden tables that MSysComplexColumns names (FlatTableID) for the owning
+// table (ConceptualTableID).  Dropping the table drops those and their rows
+// there, and nothing else: the other table with such a column (MSysResources
+// in both files) keeps its row and its hidden table.
+TEST(DropTable, TakesTheHiddenTablesOfAttachmentAndMultiValueColumnsAlong) {
+    QM_REQUIRE_SHARED();
+    QM_REQUIRE_PROGRAM("mdb-export");
+    QM_REQUIRE_PROGRAM("mdb-schema");
+    struct Case {
+        const char* fixture;
+        std::size_t hiddenTables; // of Table1
+    };
+    for (const Case& c : {Case{"access/jackcess/V2007/complexDataTestV2007.accdb", 3}, // version history, multi-value, attachment
+                          Case{"access/mdb-reader/data/V2016/attachments.accdb", 1}}) {
+        SCOPED_TRACE(c.fixture);
+        const fs::path source = qm::test::fixture(c.fixture);
+        if (!fs::exists(source)) GTEST_SKIP() << "fixture missing: " << c.fixture;
+        qm::test::TempDir dir;
+        const fs::path p = dir / source.filename();
+        fs::copy_file(source, p);
+        fs::permissions(p, fs::perms::owner_read | fs::perms::owner_write);
+
+        const std::string id = idOf(p, "Table1");
+        ASSERT_FALSE(id.empty());
+        std::set<std::string> gone{id};
+        Rows otherComplexRows;
+        for (const auto& r : mdbExport(p, "MSysComplexColumns")) {
+            if (r[3] == id) gone.insert(r[2]);
+            else otherComplexRows.push_back(r);
+        }
+        ASSERT_EQ(gone.size(), c.hiddenTables + 1);
+        ASSERT_FALSE(otherComplexRows.empty());
+        std::set<std::string> goneNames;
+        for (const auto& r : mdbExport(p, "MSysObjects"))
+            if (gone.count(r[0])) goneNames.insert(r[2]);
+        ASSERT_EQ(goneNames.size(), gone.size());
+        for (const auto& g : gone) EXPECT_GT(aceRowsOf(p, g), 0u) << g;
+
+        // Every other table, the system tables included, as mdbtools, our
+        // reader and mdb-reader see it.
+        const std::vector<std::string> tables = mdbTables(p, true);
+        std::vector<std::string> kept;
+        for (const auto& t : tables)
+            if (!goneNames.count(t)) kept.push_back(t);
+        std::map<std::string, Rows> exported, read;
+        std::map<std::string, qm::test::RunResult> schema;
+        for (const auto& t : kept) {
+            exported[t] = mdbExport(p, t);
+            read[t] = readerRows(p, t);
+            schema[t] = qm::test::run({"mdb-schema", "-T", t, p.string()});
+            ASSERT_EQ(schema[t].exitCode, 0) << t << ": " << schema[t].err;
+        }
+        const bool withMdbReader = mdbReaderMissing().empty();
+        MdbReaderDump dumpBefore;
+        if (withMdbReader) dumpBefore = mdbReaderDump(p, kept);
+        const std::size_t freeBefore = expectEveryPageAccountedFor(p).size();
+        const auto size = fs::file_size(p);
+
+        openWritable(p)->dropTable("Table1");
+
+        EXPECT_EQ(mdbTables(p, true), kept);
+        EXPECT_EQ(mdbExport(p, "MSysComplexColumns"), otherComplexRows);
+        // The catalog lost exactly the rows of the dropped tables.
+        for (const char* catalog : {"MSysObjects", "MSysACEs"}) {
+            Rows expected;
+            for (const auto& r : exported[catalog])
+                if (!gone.count(r[0])) expected.push_back(r);
+            EXPECT_LT(expected.size(), exported[catalog].size());
+            EXPECT_EQ(mdbExport(p, catalog), expected) << catalog;
+        }
+        for (const auto& t : kept) {
+            const auto s = qm::test::run({"mdb-schema", "-T", t, p.string()});
+            EXPECT_EQ(s.exitCode, 0) << t << ": " << s.err;
+            EXPECT_EQ(s.out, schema[t].out) << t;
+            EXPECT_EQ(s.err, schema[t].err) << t;
+            if (t == "MSysObjects" || t == "MSysACEs" || t == "MSysComplexColumns") continue;
+            EXPECT_EQ(mdbExport(p, t), exported[t]) << t;
+            EXPECT_EQ(readerRows(p, t), read[t]) << t;
+        }
+        EXPECT_EQ(qm::test::run({"mdb-schema", p.string()}).exitCode, 0);
+        const std::size_t freeAfter = expectEveryPageAccountedFor(p).size();
+        EXPECT_GT(freeAfter, freeBefore);
+        EXPECT_EQ(fs::file_size(p), size);
+        if (withMdbReader) {
+            const MdbReaderDump after = mdbReaderDump(p, kept);
+            EXPECT_TRUE(after.tables.empty()) << after.tables.front();
+            for (const auto& t : after.systemTables) EXPECT_FALSE(goneNames.count(t)) << t;
+            for (const auto& t : kept) {
+                const auto& b = dumpBefore.data[t];
+                const auto& a = after.data.at(t);
+                if (t == "MSysObjects" || t == "MSysACEs" || t == "MSysComplexColumns") {
+                    EXPECT_EQ(a.rows.size(), mdbExport(p, t).size()) << t;
+                    EXPECT_EQ(a.rowCount, a.rows.size()) << t;
+                } else {
+                    EXPECT_EQ(a.rows, b.rows) << t;
+                }
+            }
+        }
+
+        // The name can be used again, and the new table fills the freed pages.
+        {
+            auto db = openWritable(p);
+            db->createTable({"Table1", {col("ID", CT::Long, 0, true), col("Text", CT::VarChar, 200)},
+                             {{"PrimaryKey", {"ID"}, true, false}}});
+            db->beginBatch();
+            for (int i = 0; i < 40; ++i)
+                db->append("Table1", std::vector<Value>{Value(), Value::string(std::string(150, char('a' + i % 26)))});
+            db->endBatch();
+        }
+        EXPECT_EQ(fs::file_size(p), size);
+        EXPECT_LT(expectEveryPageAccountedFor(p).size(), freeAfter);
+        EXPECT_EQ(readerRows(p, "Table1").size(), 40u);
+        EXPECT_EQ(mdbExport(p, "Table1").size(), 40u);
+        EXPECT_EQ(mdbExport(p, "MSysComplexColumns"), otherComplexRows);
+    }
+}
+
+// When MSysComplexColumns does not say plainly which hidden table holds a
+// column's values, the drop is refused before anything is written.
+TEST(DropTable, RefusesWhenTheHiddenTableOfAColumnIsUnclearAndChangesNothing) {
+    QM_REQUIRE_SHARED();
+    const fs::path source = qm::test::fixture("access/mdb-reader/data/V2016/attachments.accdb");
+    if (!fs::exists(source)) GTEST_SKIP() << "fixture missing: " << source;
+    qm::test::TempDir dir;
+    const fs::path p = dir / "damaged.accdb";
+    // A copy whose row for Table1 (id 64, column Attachments) is changed by
+    // `change`, or deleted when it returns false.
+    auto damaged = [&](const std::function<bool(std::vector<Value>&, int flatColumn)>& change) {
+        qm::test::writeFile(p, qm::test::readFile(source));
+        jet::JetWriter w(std::make_unique<jet::PageStore>(p.string(), ""));
+        const auto o = w.findObject(0x0F000001, "MSysComplexColumns");
+        ASSERT_TRUE(o);
+        jet::TableDefinition& t = w.definition(std::uint32_t(o->id), o->name);
+        int owner = -1, flat = -1;
+        for (std::size_t i = 0; i < t.byNumber().size(); ++i) {
+            if (t.byNumber()[i]->name == "ConceptualTableID") owner = int(i);
+            if (t.byNumber()[i]->name == "FlatTableID") flat = int(i);
+        }
+        ASSERT_GE(owner, 0);
+        ASSERT_GE(flat, 0);
+        std::optional<jet::RowLocation> at;
+        std::vector<Value> row;
+        w.scan(t, [&](jet::RowLocation l, const std::vector<Value>& v) {
+            if (v[std::size_t(owner)].rawInt() != 64) return true;
+            at = l;
+            row = v;
+            return false;
+        });
+        ASSERT_TRUE(at);
+        w.deleteRow(t, *at);
+        if (change(row, flat)) w.insertRow(t, row);
+        w.commit();
+    };
+    auto expectRefused = [&](const std::string& why) {
+        const std::string before = qm::test::readFile(p);
+        try {
+            openWritable(p)->dropTable("Table1");
+            ADD_FAILURE() << "dropped";
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find(why), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(qm::test::readFile(p), before);
+        EXPECT_FALSE(fs::exists(p.string() + "-journal"));
+    };
+    // The column's row names the shared attachment template as its hidden table.
+    damaged([](std::vector<Value>& row, int flat) {
+        row[std::size_t(flat)] = Value::longInt(39);
+        return true;
+    });
+    expectRefused("MSysComplexType_Attachment");
+    // Two tables' columns name the same hidden table.
+    damaged([](std::vector<Value>& row, int flat) {
+        row[std::size_t(flat)] = Value::longInt(69); // MSysResources' hidden table
+        return true;
+    });
+    expectRefused("f_C6D29A8E61514CBAB1FA6881739A7137_Data");
+    // The column has no row at all.
+    damaged([](std::vector<Value>&, int) { return false; });
+    expectRefused("no entry for its column Attachments");
 }
 
 TEST(RenameTable, KeepsItsRowsAndIndexesUnderTheNewName) {
