@@ -5,6 +5,7 @@
 #include "jet/journal.h"
 #include "jetw_checks.h"
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <random>
@@ -161,6 +162,33 @@ TEST(Crash, StoppedAtAnyWriteTheDatabaseIsAsBefore) {
         EXPECT_TRUE(finished);
         EXPECT_GT(tried, 3);
     }
+}
+
+// Dropping a table with an attachment column removes two tables, a row of
+// MSysComplexColumns and the catalog rows of both: stopped anywhere, none of
+// it has happened.
+TEST(Crash, StoppedAtAnyWriteADropWithAHiddenAttachmentTableIsAllOrNothing) {
+    QM_REQUIRE_SHARED();
+    QM_REQUIRE_PROGRAM("mdb-export");
+    const fs::path source = qm::test::fixture("access/mdb-reader/data/V2016/attachments.accdb");
+    if (!fs::exists(source)) GTEST_SKIP() << "fixture missing: " << source;
+    const std::string original = qm::test::readFile(source);
+    qm::test::TempDir dir;
+    const fs::path p = dir / "work.accdb";
+    bool finished = false;
+    long tried = 0;
+    for (long n = 0; !finished && n < 100000; n += (n < 40 ? 1 : 1 + n / 8), ++tried) {
+        qm::test::writeFile(p, original);
+        finished = runStoppingAtWrite(n, [&] { openWritable(p)->dropTable("Table1"); });
+        if (!finished) ASSERT_EQ(recovered(p), original) << "stopped at write " << n;
+    }
+    EXPECT_TRUE(finished);
+    EXPECT_GT(tried, 3);
+    const auto tables = mdbTables(p, true);
+    EXPECT_EQ(std::count(tables.begin(), tables.end(), "Table1"), 0);
+    EXPECT_EQ(std::count(tables.begin(), tables.end(), "f_F42896D510474144890B9076E2CD27D9_Field1"), 0);
+    EXPECT_EQ(std::count(tables.begin(), tables.end(), "f_C6D29A8E61514CBAB1FA6881739A7137_Data"), 1);
+    EXPECT_EQ(mdbExport(p, "MSysComplexColumns").size(), 1u);
 }
 
 TEST(Crash, KilledAtRandomMomentsTheDatabaseIsBeforeOrAfter) {
