@@ -249,9 +249,7 @@ TEST(PageReuse, PagesAccessLeftFreeAreTakenAndEverythingElseStaysAsItWas) {
         const fs::path source = qm::test::fixture(fixture);
         if (!fs::exists(source)) GTEST_SKIP() << "fixture missing: " << fixture;
         qm::test::TempDir dir;
-        const fs::path p = dir / source.filename();
-        fs::copy_file(source, p);
-        fs::permissions(p, fs::perms::owner_read | fs::perms::owner_write);
+        const fs::path p = writableCopy(dir, source);
         const std::size_t freeBefore = expectEveryPageAccountedFor(p).size();
         ASSERT_GT(freeBefore, 5u);
         std::map<std::string, Rows> before;
@@ -334,9 +332,7 @@ TEST(DropTable, TakesTheHiddenTablesOfAttachmentAndMultiValueColumnsAlong) {
         const fs::path source = qm::test::fixture(c.fixture);
         if (!fs::exists(source)) GTEST_SKIP() << "fixture missing: " << c.fixture;
         qm::test::TempDir dir;
-        const fs::path p = dir / source.filename();
-        fs::copy_file(source, p);
-        fs::permissions(p, fs::perms::owner_read | fs::perms::owner_write);
+        const fs::path p = writableCopy(dir, source);
 
         const std::string id = idOf(p, "Table1");
         ASSERT_FALSE(id.empty());

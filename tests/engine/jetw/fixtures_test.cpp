@@ -45,9 +45,7 @@ TEST_P(IntoAccessFiles, NewObjectsReadBackAndOldTablesAreUntouched) {
     const fs::path source = qm::test::fixture(f.path);
     if (!fs::exists(source)) GTEST_SKIP() << "fixture missing: " << f.path;
     qm::test::TempDir dir;
-    const fs::path p = dir / source.filename();
-    fs::copy_file(source, p);
-    fs::permissions(p, fs::perms::owner_read | fs::perms::owner_write);
+    const fs::path p = writableCopy(dir, source);
     const auto before = snapshot(p);
     std::map<std::string, Rows> ours;
     {
@@ -101,9 +99,7 @@ TEST(IntoAccessFiles, Access97FilesStayReadOnly) {
     QM_REQUIRE_SHARED();
     const fs::path source = qm::test::fixture("access/jackcess/V1997/testV1997.mdb");
     qm::test::TempDir dir;
-    const fs::path p = dir / "old.mdb";
-    fs::copy_file(source, p);
-    fs::permissions(p, fs::perms::owner_read | fs::perms::owner_write);
+    const fs::path p = writableCopy(dir, source);
     const std::string bytes = qm::test::readFile(p);
     try {
         openWritable(p);
@@ -112,5 +108,5 @@ TEST(IntoAccessFiles, Access97FilesStayReadOnly) {
         EXPECT_NE(std::string(e.what()).find("read-only"), std::string::npos) << e.what();
     }
     EXPECT_EQ(qm::test::readFile(p), bytes);
-    EXPECT_FALSE(fs::exists(dir / "old.ldb"));
+    EXPECT_FALSE(fs::exists(dir / "testV1997.ldb"));
 }

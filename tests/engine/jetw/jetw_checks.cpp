@@ -112,4 +112,12 @@ std::string testNameOf(const std::filesystem::path& fixture) {
     return n;
 }
 
+std::filesystem::path writableCopy(const qm::test::TempDir& dir, const std::filesystem::path& source) {
+    namespace fs = std::filesystem;
+    const fs::path p = dir / source.filename();
+    fs::copy_file(source, p);
+    fs::permissions(p, fs::perms::owner_read | fs::perms::owner_write);
+    return p;
+}
+
 } // namespace qm::jetw::test

@@ -29,6 +29,9 @@ Rows readerRows(const std::filesystem::path& db, const std::string& table);
 // A fresh database of the given kind in `dir`.
 std::filesystem::path newDatabase(const qm::test::TempDir& dir, const std::string& name);
 
+// A copy of a fixture in `dir`, under the same name, that the writer may change.
+std::filesystem::path writableCopy(const qm::test::TempDir& dir, const std::filesystem::path& source);
+
 // Our database opened for writing.
 std::unique_ptr<storage::Database> openWritable(const std::filesystem::path& db, const std::string& password = {});
 

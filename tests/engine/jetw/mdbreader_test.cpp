@@ -467,9 +467,7 @@ TEST_P(MdbReaderProtectedFiles, ATableWeAddReadsBackWithThePasswordAndTheOldTabl
     const fs::path source = qm::test::fixture(f.path);
     if (!fs::exists(source)) GTEST_SKIP() << "fixture missing: " << f.path;
     qm::test::TempDir dir;
-    const fs::path p = dir / source.filename();
-    fs::copy_file(source, p);
-    fs::permissions(p, fs::perms::owner_read | fs::perms::owner_write);
+    const fs::path p = writableCopy(dir, source);
     const MdbReaderDump before = mdbReaderDump(p, {}, f.password);
     ASSERT_FALSE(before.tables.empty());
     std::vector<std::vector<Value>> written;
