@@ -2,6 +2,7 @@
 
 #include "database.h"
 #include "rc4.h"
+#include "write_properties.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -77,43 +78,10 @@ std::vector<std::uint8_t> headerPage(bool ace, double created) {
 }
 
 std::string msysDbProperties() {
-    auto u16le = [](std::string& s, std::uint16_t v) {
-        s.push_back(char(v & 0xFF));
-        s.push_back(char(v >> 8));
-    };
-    auto u32le = [&](std::string& s, std::uint32_t v) {
-        u16le(s, std::uint16_t(v));
-        u16le(s, std::uint16_t(v >> 16));
-    };
-    auto utf16 = [](const char* a) {
-        std::string s;
-        for (; *a; ++a) {
-            s.push_back(*a);
-            s.push_back(0);
-        }
-        return s;
-    };
-    const std::string name = utf16("AccessVersion"), value = utf16("09.50");
-    std::string names;
-    u16le(names, std::uint16_t(name.size()));
-    names += name;
-    std::string values;
-    u32le(values, 6);
-    u16le(values, 0);
-    u16le(values, std::uint16_t(8 + value.size()));
-    values.push_back(0);    // not an engine property
-    values.push_back(0x0A); // Text
-    u16le(values, 0);
-    u16le(values, std::uint16_t(value.size()));
-    values += value;
-    std::string blob("MR2\0", 4);
-    u32le(blob, std::uint32_t(6 + names.size()));
-    u16le(blob, 0x0080);
-    blob += names;
-    u32le(blob, std::uint32_t(6 + values.size()));
-    u16le(blob, 0x0000);
-    blob += values;
-    return blob;
+    PropertyBlobWriter w;
+    w.beginBlock("", 0x0000);
+    w.add("AccessVersion", 0x0A /* Text */, false, utf16Bytes("09.50"));
+    return w.blob();
 }
 
 ColumnRequest sysColumn(const char* name, std::uint8_t type, int length = 0, std::uint8_t extra = 0x10) {

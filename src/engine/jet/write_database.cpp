@@ -1,5 +1,6 @@
 // Tables, the catalog and the operations of the Access writer.
 #include "write_database.h"
+#include "write_properties.h"
 
 #include "index_keys.h"
 #include "index_tree.h"
@@ -650,71 +651,21 @@ TableDefinition& JetWriter::tableNamed(const std::string& name) {
 }
 
 static std::string columnProperties(const TableRequest& req) {
-    // MR2 blob with Required (Yes/No, engine property) for the columns that
-    // must have a value, as Access stores it for a table's fields.
-    std::vector<std::string> names;
-    auto nameIndex = [&](const std::string& n) {
-        for (std::size_t i = 0; i < names.size(); ++i)
-            if (names[i] == n) return std::uint16_t(i);
-        names.push_back(n);
-        return std::uint16_t(names.size() - 1);
-    };
-    auto u16le = [](std::string& s, std::uint16_t v) {
-        s.push_back(char(v & 0xFF));
-        s.push_back(char(v >> 8));
-    };
-    auto u32le = [&](std::string& s, std::uint32_t v) {
-        u16le(s, std::uint16_t(v));
-        u16le(s, std::uint16_t(v >> 16));
-    };
-    auto utf16 = [](const std::string& utf8) {
-        std::string out;
-        for (char16_t c : toUtf16(utf8)) {
-            out.push_back(char(c & 0xFF));
-            out.push_back(char(c >> 8));
-        }
-        return out;
-    };
-    std::string chunks;
+    // Required (and AllowZeroLength No) for the columns that have them, as
+    // Access stores a table's field properties; the table's own block is
+    // empty, as Access writes it.
+    PropertyBlobWriter w;
+    w.beginBlock("", 0x0000);
+    bool any = false;
     for (const ColumnRequest& c : req.columns) {
         if (!c.required && c.allowZeroLength) continue;
-        std::string body;
-        const std::string n = utf16(c.name);
-        u32le(body, std::uint32_t(6 + n.size()));
-        u16le(body, std::uint16_t(n.size()));
-        body += n;
-        auto boolean = [&](const char* prop, bool value) {
-            u16le(body, 9);
-            body.push_back(1);    // engine property
-            body.push_back(0x01); // Yes/No
-            u16le(body, nameIndex(prop));
-            u16le(body, 1);
-            body.push_back(value ? char(0xFF) : char(0));
-        };
-        if (c.required) boolean("Required", true);
-        if ((c.type == kText || c.type == kMemo) && !c.allowZeroLength) boolean("AllowZeroLength", false);
-        u32le(chunks, std::uint32_t(6 + body.size()));
-        u16le(chunks, 0x0001);
-        chunks += body;
+        w.beginBlock(c.name, 0x0001);
+        if (c.required) w.add("Required", 0x01 /* Yes/No */, true, std::string(1, char(0xFF)));
+        if ((c.type == kText || c.type == kMemo) && !c.allowZeroLength)
+            w.add("AllowZeroLength", 0x01, true, std::string(1, char(0)));
+        any = true;
     }
-    if (chunks.empty()) return {};
-    std::string list;
-    for (const std::string& n : names) {
-        const std::string u = utf16(n);
-        u16le(list, std::uint16_t(u.size()));
-        list += u;
-    }
-    std::string blob("MR2\0", 4);
-    u32le(blob, std::uint32_t(6 + list.size()));
-    u16le(blob, 0x0080);
-    blob += list;
-    // The table itself: an empty value chunk, as Access writes one.
-    u32le(blob, 12);
-    u16le(blob, 0x0000);
-    u32le(blob, 6);
-    u16le(blob, 0);
-    blob += chunks;
-    return blob;
+    return any ? w.blob() : std::string();
 }
 
 std::int32_t JetWriter::nextSyntheticId() {
