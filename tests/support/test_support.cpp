@@ -153,4 +153,16 @@ void writeFile(const fs::path& p, const std::string& bytes)
         throw std::runtime_error("cannot write " + p.string());
 }
 
+std::string hex(std::string_view bytes, bool lowerCase)
+{
+    const char* digits = lowerCase ? "0123456789abcdef" : "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (unsigned char b : bytes) {
+        out.push_back(digits[b >> 4]);
+        out.push_back(digits[b & 15]);
+    }
+    return out;
+}
+
 } // namespace qm::test

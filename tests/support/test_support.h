@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qm::test {
@@ -45,6 +46,9 @@ bool programAvailable(const std::string& name);
 
 std::string readFile(const std::filesystem::path& p);
 void writeFile(const std::filesystem::path& p, const std::string& bytes);
+
+// Bytes as hex digits, two per byte (upper case unless lowerCase).
+std::string hex(std::string_view bytes, bool lowerCase = false);
 
 } // namespace qm::test
 

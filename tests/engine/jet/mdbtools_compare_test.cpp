@@ -53,16 +53,6 @@ std::string asMdbtoolsShowsIt(const std::string& utf8) {
     return out;
 }
 
-std::string hex(const std::string& bytes) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char b : bytes) {
-        out.push_back(digits[b >> 4]);
-        out.push_back(digits[b & 15]);
-    }
-    return out;
-}
-
 std::string upper(std::string s) {
     for (char& c : s)
         if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
@@ -143,7 +133,7 @@ std::string compareValue(const storage::ColumnDef& c, const Value& v, const std:
                                                                                                  : "engine " + ours;
     }
     case VarType::String: ours = asMdbtoolsShowsIt(v.rawString()); break;
-    case VarType::Binary: return upper(theirs) == hex(v.rawString()) ? "" : "engine " + hex(v.rawString()).substr(0, 80);
+    case VarType::Binary: return upper(theirs) == qm::test::hex(v.rawString()) ? "" : "engine " + qm::test::hex(v.rawString()).substr(0, 80);
     case VarType::Guid: ours = v.rawGuid().toString(); return upper(theirs) == ours ? "" : "engine " + ours;
     default: ours = "?"; break;
     }

@@ -95,16 +95,6 @@ storage::ColumnSpec col(const std::string& name, storage::ColumnType type, int s
     return c;
 }
 
-std::string hex(const std::string& bytes) {
-    static const char* d = "0123456789ABCDEF";
-    std::string s;
-    for (unsigned char c : bytes) {
-        s.push_back(d[c >> 4]);
-        s.push_back(d[c & 15]);
-    }
-    return s;
-}
-
 std::string testNameOf(const std::filesystem::path& fixture) {
     std::string n = fixture.stem().string();
     for (char& c : n)

@@ -38,7 +38,7 @@ std::unique_ptr<storage::Database> openWritable(const std::filesystem::path& db,
 // A column spec, briefly.
 storage::ColumnSpec col(const std::string& name, storage::ColumnType type, int size = 0, bool autoNumber = false);
 
-std::string hex(const std::string& bytes);
+using qm::test::hex;
 
 // A fixture's file name as a test name: its stem with every character that
 // is not a letter or digit turned into '_'.

@@ -193,18 +193,6 @@ std::vector<CheckedTable> runScript(const char* script, const std::vector<std::s
     return parseOutput(r.out);
 }
 
-std::string hex(std::string_view s)
-{
-    static const char* digits = "0123456789abcdef";
-    std::string h;
-    h.reserve(s.size() * 2);
-    for (unsigned char c : s) {
-        h.push_back(digits[c >> 4]);
-        h.push_back(digits[c & 15]);
-    }
-    return h;
-}
-
 } // namespace
 
 std::vector<CheckedTable> readWithDbfread(const std::vector<std::string>& paths)
@@ -228,14 +216,14 @@ std::string canonical(const Value& v, char fieldType)
         if (fieldType == 'C')
             while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
                 s.pop_back();
-        return "str " + hex(s);
+        return "str " + qm::test::hex(s, true);
     }
     case VarType::Binary: {
         std::string s = v.rawString();
         if (fieldType == 'C')
             while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
                 s.pop_back();
-        return "bin " + hex(s);
+        return "bin " + qm::test::hex(s, true);
     }
     case VarType::Date: {
         DateParts p = date::toPartsRoundedToSecond(v.rawDouble());
