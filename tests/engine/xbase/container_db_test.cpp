@@ -51,19 +51,12 @@ TEST(XbaseContainer, MemberTablesAreCreatedFilledAndDropped)
     const std::string dbc = (dir.path() / "shop.dbc").string();
     qm::xbase::Container::create(dbc);
     auto db = qm::xbase::openContainer(dbc, {});
+    using CT = qm::storage::ColumnType;
     qm::storage::TableSpec spec;
     spec.name = "OrderDetails";
-    qm::storage::ColumnSpec a;
-    a.name = "OrderIdentifier";
-    a.type = qm::storage::ColumnType::Long;
-    qm::storage::ColumnSpec b;
-    b.name = "OrderIdentifierText";
-    b.type = qm::storage::ColumnType::VarChar;
-    b.size = 40;
-    qm::storage::ColumnSpec c;
-    c.name = "Notes";
-    c.type = qm::storage::ColumnType::Memo;
-    spec.columns = {a, b, c};
+    spec.columns = {{.name = "OrderIdentifier", .type = CT::Long},
+                    {.name = "OrderIdentifierText", .type = CT::VarChar, .size = 40},
+                    {.name = "Notes", .type = CT::Memo}};
     db->createTable(spec);
     db->beginBatch();
     for (int i = 0; i < 100; ++i)
@@ -104,13 +97,8 @@ TEST(XbaseContainer, MemberDroppedAndMadeAgainInOneBatch)
     const std::string dbc = (dir.path() / "shop.dbc").string();
     qm::xbase::Container::create(dbc);
     auto db = qm::xbase::openContainer(dbc, {});
-    qm::storage::ColumnSpec id;
-    id.name = "Identifier";
-    id.type = qm::storage::ColumnType::Long;
-    qm::storage::ColumnSpec label;
-    label.name = "Label";
-    label.type = qm::storage::ColumnType::VarChar;
-    label.size = 10;
+    const qm::storage::ColumnSpec id{.name = "Identifier", .type = qm::storage::ColumnType::Long};
+    const qm::storage::ColumnSpec label{.name = "Label", .type = qm::storage::ColumnType::VarChar, .size = 10};
     qm::storage::TableSpec first;
     first.name = "Items";
     first.columns = {id};

@@ -33,19 +33,12 @@ std::string memoFor(std::int64_t id)
 
 qm::storage::TableSpec spec(const std::string& name)
 {
+    using CT = qm::storage::ColumnType;
     qm::storage::TableSpec s;
     s.name = name;
-    qm::storage::ColumnSpec id;
-    id.name = "id";
-    id.type = qm::storage::ColumnType::Long;
-    qm::storage::ColumnSpec text;
-    text.name = "text";
-    text.type = qm::storage::ColumnType::Char;
-    text.size = 30;
-    qm::storage::ColumnSpec memo;
-    memo.name = "memo";
-    memo.type = qm::storage::ColumnType::Memo;
-    s.columns = {id, text, memo};
+    s.columns = {{.name = "id", .type = CT::Long},
+                 {.name = "text", .type = CT::Char, .size = 30},
+                 {.name = "memo", .type = CT::Memo}};
     return s;
 }
 
