@@ -1,0 +1,91 @@
+#include "sqlwindow/scriptbuffer.h"
+
+namespace qm::sqlwindow {
+
+ScriptBuffer::ScriptBuffer(QObject* parent) : QObject(parent) {}
+
+ScriptBuffer::~ScriptBuffer() = default;
+
+void ScriptBuffer::clear()
+{
+    text_.clear();
+    lineStarts_.clear();
+    emit reset();
+}
+
+void ScriptBuffer::appendLine(QStringView statement)
+{
+    const qsizetype old = text_.size();
+    text_.append(statement);
+    text_.append(QLatin1String("\r\n"));
+    indexFrom(old);
+    emit appended(old);
+}
+
+void ScriptBuffer::append(QStringView text)
+{
+    if (text.isEmpty())
+        return;
+    const qsizetype old = text_.size();
+    text_.append(text);
+    indexFrom(old);
+    emit appended(old);
+}
+
+void ScriptBuffer::setText(QStringView text)
+{
+    text_ = text.toString();
+    lineStarts_.clear();
+    indexFrom(0);
+    emit reset();
+}
+
+QString ScriptBuffer::text() const { return text_; }
+
+qsizetype ScriptBuffer::length() const { return text_.size(); }
+
+void ScriptBuffer::indexFrom(qsizetype from)
+{
+    const QChar* d = text_.constData();
+    const qsizetype n = text_.size();
+    qsizetype i = from;
+    // A CR that ended the old text and an LF that begins the new one are one
+    // line end: the line start recorded after the CR moves past the LF.
+    if (from > 0 && from < n && d[from - 1] == QLatin1Char('\r') && d[from] == QLatin1Char('\n')) {
+        lineStarts_.back() = from + 1;
+        i = from + 1;
+    }
+    if (lineStarts_.empty() && n > 0)
+        lineStarts_.push_back(0);
+    for (; i < n; ++i) {
+        const QChar c = d[i];
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r')) {
+            if (c == QLatin1Char('\r') && i + 1 < n && d[i + 1] == QLatin1Char('\n'))
+                ++i;
+            lineStarts_.push_back(i + 1);
+        }
+    }
+}
+
+qsizetype ScriptBuffer::lineCount() const
+{
+    if (lineStarts_.empty())
+        return 0;
+    // The last start at the very end of the text begins no line.
+    return static_cast<qsizetype>(lineStarts_.size()) - (lineStarts_.back() == text_.size() ? 1 : 0);
+}
+
+QStringView ScriptBuffer::line(qsizetype index) const
+{
+    if (index < 0 || index >= lineCount())
+        return {};
+    const qsizetype start = lineStarts_[static_cast<std::size_t>(index)];
+    qsizetype end = index + 1 < static_cast<qsizetype>(lineStarts_.size())
+                        ? lineStarts_[static_cast<std::size_t>(index + 1)]
+                        : text_.size();
+    while (end > start && (text_[end - 1] == QLatin1Char('\n') || text_[end - 1] == QLatin1Char('\r')))
+        --end;
+    return QStringView(text_).mid(start, end - start);
+}
+
+} // namespace qm::sqlwindow

@@ -1,0 +1,54 @@
+// The script of the SQL window: statements one per line, each line ended by
+// CR LF.
+//
+// The transfers append to it row by row while the window may show it, so
+// appending is amortised constant time and never reads or rewrites what is
+// already there.  The window shows this buffer; the text is not copied into
+// a second document.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringView>
+
+#include <vector>
+
+namespace qm::sqlwindow {
+
+class ScriptBuffer : public QObject {
+    Q_OBJECT
+
+public:
+    explicit ScriptBuffer(QObject* parent = nullptr);
+    ~ScriptBuffer() override;
+
+    void clear();
+    // Appends statement followed by CR LF.
+    void appendLine(QStringView statement);
+    // Appends text as it is (it may hold line ends of its own).
+    void append(QStringView text);
+    void setText(QStringView text);
+
+    QString text() const;             // the whole text (a copy)
+    qsizetype length() const;         // in UTF-16 code units
+    bool isEmpty() const { return length() == 0; }
+    // Lines as the text is cut at CR LF, lone LF or lone CR; a text that
+    // ends in a line end has no empty line after it.
+    qsizetype lineCount() const;
+    QStringView line(qsizetype index) const; // without its line end
+
+signals:
+    // Text was added at the end; it starts at oldLength.
+    void appended(qsizetype oldLength);
+    // The text was replaced or cleared.
+    void reset();
+
+private:
+    void indexFrom(qsizetype from);
+
+    QString text_;
+    // Where each line starts; lines past the last line end are open.
+    std::vector<qsizetype> lineStarts_;
+};
+
+} // namespace qm::sqlwindow
