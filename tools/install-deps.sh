@@ -13,6 +13,8 @@ packages=(
   clang libclang-rt-14-dev
   mdbtools python3 python3-dbfread python3-dbf
 )
+# A compiler cache for repeated builds (tools/test.sh uses it when present).
+packages+=(ccache)
 # Node and npm from Debian only where there is none yet: a node installed
 # some other way (with its own npm) stays as it is.
 command -v node >/dev/null || packages+=(nodejs)
