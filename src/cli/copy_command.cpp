@@ -60,8 +60,10 @@ CopyArguments parse(const std::vector<std::string>& args)
     }
     if (positional.size() < 2)
         throw Usage("'copy' needs a source and a destination");
-    a.source = positional[0];
-    a.destination = positional[1];
+    // Absolute paths: the container records its tables' paths relative to
+    // itself, and a relative destination would be read from two places.
+    a.source = std::filesystem::absolute(positional[0]).lexically_normal().string();
+    a.destination = std::filesystem::absolute(positional[1]).lexically_normal().string();
     a.names.assign(positional.begin() + 2, positional.end());
     return a;
 }

@@ -32,6 +32,18 @@ namespace {
 
 std::string utf8(const QString& s) { return s.toStdString(); }
 
+// A field name as the field list carries it: bare when it is a plain name,
+// in brackets when it holds blanks or signs ("Asset No", "memo-data"),
+// which would otherwise break the statement.
+QString FieldListName(const QString& name)
+{
+    bool plain = !name.isEmpty() && !name[0].isDigit();
+    for (const QChar c : name)
+        if (!(c.isLetterOrNumber() || c == u'_'))
+            plain = false;
+    return plain ? name : QStringLiteral("[") + name + QStringLiteral("]");
+}
+
 // One press of "Send Table/s To FoxPro".
 class Run {
 public:
@@ -182,7 +194,7 @@ void Run::appendColumns(const std::vector<std::int16_t>& types, const std::vecto
                 c.scale = f.info().scale;
             }
             columns_.push_back(std::move(c));
-            fieldList_ += QString::fromStdString(f.Name()) + QStringLiteral(",");
+            fieldList_ += FieldListName(QString::fromStdString(f.Name())) + QStringLiteral(",");
         });
     }
     fieldList_.chop(1);
