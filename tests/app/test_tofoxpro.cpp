@@ -239,6 +239,48 @@ TEST_F(SendToFoxPro, TablesGoBottomUpAndRowsArriveExactly)
     expectSameAsDbfread("Items", scratch / "items.dbf");
 }
 
+// Every type with its edge values, and a Null in every column.
+TEST_F(SendToFoxPro, EdgeValuesOfEveryTypeArriveExactly)
+{
+    ado::Connection cn;
+    cn.Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + access.string());
+    cn.Execute("CREATE TABLE [Edge] ([N] LONG, [T254] TEXT(254), [T255] TEXT(255), [Cur] CURRENCY, [Dec] DECIMAL(18,4), "
+               "[Sng] SINGLE, [Dbl] DOUBLE, [Ole] LONGBINARY, [G] GUID, [B] BYTE, [I] SHORT, [Yes] BIT, [D] DATETIME)");
+    {
+        ado::Recordset rs;
+        rs.Open("SELECT * FROM [Edge]", cn, ado::adOpenDynamic, ado::adLockOptimistic);
+        auto add = [&](std::vector<Value> row) {
+            rs.AddNew();
+            for (std::size_t i = 0; i < row.size(); ++i)
+                rs.Fields(i).SetValue(row[i]);
+            rs.Update();
+        };
+        Guid g = *Guid::parse("{6F9619FF-8B86-D011-B42D-00C04FC964FF}");
+        add({Value::longInt(1), Value::string(std::string(254, 'a')), Value::string(std::string(255, 'b')),
+             Value::currency(INT64_MAX), Value::decimal(*Decimal::parse("99999999999999.9999")), Value::single(0.1f),
+             Value::dbl(1e-300), Value::binary(std::string("\x00\x01\xff\r\n'", 6)), Value::guid(g), Value::byte(255),
+             Value::integer(-32768), Value::boolean(true), Value::date(date::fromParts(1753, 1, 1, 23, 59, 59))});
+        add({Value::longInt(2), Value::string(""), Value::string("it's\ta \"quote\" and \\ [x]"),
+             Value::currency(INT64_MIN), Value::decimal(*Decimal::parse("-99999999999999.9999")),
+             Value::single(-3.4028235e38f), Value::dbl(-1.7976931348623157e308), Value::binary(""), Value::guid(Guid{}),
+             Value::byte(0), Value::integer(32767), Value::boolean(false), Value::date(date::fromParts(2199, 12, 31, 0, 0, 1))});
+        std::vector<Value> nulls(13, Value::null());
+        nulls[0] = Value::longInt(3);
+        nulls[11] = Value::boolean(false); // Yes/No holds no Null in Access
+        add(nulls);
+    }
+    cn.Close();
+    HeadlessHost host;
+    host.accessList().setRows({"Edge"}, {"TABLE"});
+    host.accessList().setSelected(0, true);
+    host.accessList().setListIndex(0);
+    tofoxpro::SendTablesToFoxPro(host);
+    EXPECT_EQ(host.script().lineCount(), 3);
+    const auto result = execute(host);
+    ASSERT_TRUE(result.ok()) << result.report().toStdString();
+    expectSameAsDbfread("Edge", scratch / "edge.dbf", "--binary 7, --single 5,");
+}
+
 TEST_F(SendToFoxPro, OverwriteNoSkipsYesDropsAtOnce)
 {
     {

@@ -117,6 +117,11 @@ def main():
                 return None if memo is None else bytes(memo)
             return FieldParser.parseM(self, field, data)
 
+        def parseN(self, field, data):
+            # The digits as written: a float would round 18-digit numbers.
+            text = data.strip(b' *\x00').decode('ascii')
+            return decimal.Decimal(text) if text else None
+
     table = dbfread.DBF(path, encoding=encoding, char_decode_errors='qm-passthrough' if encoding else 'strict',
                         raw=False, load=False, ignore_missing_memofile=True, parserclass=Parser)
     binary_names.update(f.name for k, f in enumerate([f for f in table.fields if f.type != '0']) if k in binary)

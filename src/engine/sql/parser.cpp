@@ -363,6 +363,17 @@ struct ParserImpl {
             }
             if (plain && digits) return Value::decimal(Decimal{m, scale});
         }
+        if (exponent) {
+            // 1e-300 or 1.7976931348623157e+308: a decimal only where it holds
+            // the number faithfully, else the double the text names.
+            double v = 0;
+            auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+            if (ec == std::errc() && p == s.data() + s.size() && std::isfinite(v)) {
+                auto d = Decimal::parse(s);
+                if (d && d->toDouble() == v && (v != 0 || d->mantissa == 0)) return Value::decimal(*d);
+                return Value::dbl(v);
+            }
+        }
         if (auto d = Decimal::parse(s)) return Value::decimal(*d);
         // Beyond 28 digits: a double, as both engines read such numbers.
         const std::string copy(s);
