@@ -469,6 +469,33 @@ TEST_F(SendToFoxPro, WindowTowardsAccessValidatesAccessTypes)
     EXPECT_FALSE(w.IsValidDataType("Character"));
 }
 
+TEST_F(SendToFoxPro, WindowTowardsAccessListsFoxProFieldsAndBuildsTheStatement)
+{
+    HeadlessHost host;
+    fillLists(host);
+    select(host, {"Items"});
+    tofoxpro::SendTablesToFoxPro(host);
+    ASSERT_TRUE(execute(host).ok());
+    customization::Form3 w;
+    w.mType = "ACCESS";
+    w.mTableName = "items";
+    w.mSQL = "CREATE TABLE `items`(";
+    w.Form_Load();
+    ASSERT_EQ(w.List2->count(), 2);
+    EXPECT_EQ(w.List2->item(0)->text(), "INT");
+    EXPECT_EQ(w.List2->item(1)->text(), "VARCHAR(10)");
+    // The types the window itself lists pass "Apply".
+    w.List1->setCurrentRow(1);
+    w.List1_Click();
+    EXPECT_EQ(w.Text1->text(), "VARCHAR(10)");
+    w.Text1->setText("VARCHAR(100)");
+    w.PushButton1_Click();
+    EXPECT_TRUE(w.typeChanged());
+    w.PushButton2_Click();
+    EXPECT_EQ(w.mSQL.toStdString(), "CREATE TABLE `items`([id] INT,[name] VARCHAR(100))");
+    EXPECT_TRUE(dialogs.messages().size() == 1); // the transfer's final message only
+}
+
 TEST_F(SendToFoxPro, NumberNamedFieldsGetDistinctNames)
 {
     customization::Form3 w;
