@@ -1,6 +1,11 @@
 """Compares `quillmere-cli export` output with what dbfread reads from the same table.
 
-usage: dbfread_compare.py TABLE.dbf EXPORT.jsonl [ENCODING]
+usage: dbfread_compare.py TABLE.dbf EXPORT.jsonl [ENCODING] [--binary I,J] [--single I,J] [--padded]
+
+--binary: fields (0-based) holding bytes, read from the memo as they are;
+--single: fields whose source was a 4-byte float, compared at that width;
+--padded: character fields pad with blanks, so trailing blanks of ours
+          are not compared (a FoxPro C column of a copied text).
 
 Exits 0 when every row and value agrees, else prints the differences.
 Runs in Debian's own python3, where python3-dbfread is installed.
@@ -12,6 +17,8 @@ import json
 import sys
 
 import dbfread
+import struct
+from dbfread.field_parser import FieldParser
 
 
 def expected(field, value):
@@ -33,10 +40,11 @@ def expected(field, value):
         s = format(decimal.Decimal(value).normalize(), 'f')
         return s
     if t == 'D':
-        return value.strftime('%Y-%m-%d')
+        return '%04d-%02d-%02d' % (value.year, value.month, value.day)
     if t in ('T', '@'):
         rounded = value + datetime.timedelta(microseconds=500000) if value.microsecond >= 500000 else value
-        return rounded.replace(microsecond=0).strftime('%Y-%m-%d %H:%M:%S')
+        r = rounded.replace(microsecond=0)
+        return '%04d-%02d-%02d %02d:%02d:%02d' % (r.year, r.month, r.day, r.hour, r.minute, r.second)
     if isinstance(value, (bytes, bytearray)):
         return bytes(value).hex()
     return value
@@ -78,11 +86,45 @@ def null_bits(path):
     return bits
 
 
+def index_list(args, flag):
+    if flag not in args:
+        return set()
+    i = args.index(flag)
+    value = args[i + 1]
+    del args[i:i + 2]
+    return {int(x) for x in value.split(',') if x}
+
+
+def as_single(x):
+    return struct.unpack('<f', struct.pack('<f', float(x)))[0]
+
+
 def main():
-    path, export = sys.argv[1], sys.argv[2]
-    encoding = sys.argv[3] if len(sys.argv) > 3 else None
+    args = sys.argv[1:]
+    binary = index_list(args, '--binary')
+    single = index_list(args, '--single')
+    padded = '--padded' in args
+    if padded:
+        args.remove('--padded')
+    path, export = args[0], args[1]
+    encoding = args[2] if len(args) > 2 else None
+    binary_names = set()
+
+    class Parser(FieldParser):
+        def parseM(self, field, data):
+            if field.name in binary_names:
+                memo = self.get_memo(self._parse_memo_index(data))
+                return None if memo is None else bytes(memo)
+            return FieldParser.parseM(self, field, data)
+
+        def parseN(self, field, data):
+            # The digits as written: a float would round 18-digit numbers.
+            text = data.strip(b' *\x00').decode('ascii')
+            return decimal.Decimal(text) if text else None
+
     table = dbfread.DBF(path, encoding=encoding, char_decode_errors='qm-passthrough' if encoding else 'strict',
-                        raw=False, load=False)
+                        raw=False, load=False, ignore_missing_memofile=True, parserclass=Parser)
+    binary_names.update(f.name for k, f in enumerate([f for f in table.fields if f.type != '0']) if k in binary)
     bits = null_bits(path)
     fields = [f for f in table.fields if f.type != '0']
     with open(export, encoding='utf-8') as f:
@@ -98,9 +140,13 @@ def main():
         if len(values) != len(row):
             problems.append('row %d: %d fields, ours %d' % (r, len(values), len(row)))
             continue
-        for field, value, mine, is_null in zip(fields, values, row, null):
+        for k, (field, value, mine, is_null) in enumerate(zip(fields, values, row, null)):
             want = None if is_null else expected(field, value)
-            if field.type in ('B', 'F', 'O', 'N') and want is not None and mine is not None:
+            if padded and field.type == 'C' and isinstance(mine, str):
+                mine = mine.rstrip(' ')
+            if k in single and want is not None and mine is not None:
+                same = as_single(want) == as_single(mine)
+            elif field.type in ('B', 'F', 'O', 'N') and want is not None and mine is not None:
                 same = decimal.Decimal(mine) == decimal.Decimal(repr(want) if isinstance(want, float) else want)
             elif isinstance(want, int) and not isinstance(want, bool) and mine is not None:
                 same = decimal.Decimal(mine) == want

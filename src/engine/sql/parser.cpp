@@ -322,6 +322,14 @@ struct ParserImpl {
 
     Value numberLiteral(const Token& t) {
         const std::string_view s = t.text;
+        if (t.quote == 'h') {
+            if (s.size() % 2) fail(t, "a binary literal needs two hex digits per byte");
+            std::string bytes;
+            bytes.reserve(s.size() / 2);
+            auto hex = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+            for (std::size_t k = 0; k < s.size(); k += 2) bytes.push_back(static_cast<char>(hex(s[k]) * 16 + hex(s[k + 1])));
+            return Value::binary(std::move(bytes));
+        }
         if (t.quote == '$') {
             auto d = Decimal::parse(s);
             if (!d) fail(t, "not a currency amount");
@@ -354,6 +362,17 @@ struct ParserImpl {
                 if (point) ++scale;
             }
             if (plain && digits) return Value::decimal(Decimal{m, scale});
+        }
+        if (exponent) {
+            // 1e-300 or 1.7976931348623157e+308: a decimal only where it holds
+            // the number faithfully, else the double the text names.
+            double v = 0;
+            auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+            if (ec == std::errc() && p == s.data() + s.size() && std::isfinite(v)) {
+                auto d = Decimal::parse(s);
+                if (d && d->toDouble() == v && (v != 0 || d->mantissa == 0)) return Value::decimal(*d);
+                return Value::dbl(v);
+            }
         }
         if (auto d = Decimal::parse(s)) return Value::decimal(*d);
         // Beyond 28 digits: a double, as both engines read such numbers.
