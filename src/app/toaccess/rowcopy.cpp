@@ -11,6 +11,10 @@ namespace {
 
 // How long the window may wait for its messages while rows are copied.
 constexpr qint64 kYieldEveryMs = 40;
+// How often the progress bar of a long table moves.
+constexpr qint64 kShowEveryMs = 200;
+// Tables of up to this many rows show every step of the bar.
+constexpr std::int64_t kEveryStepUpTo = 100;
 
 // Ends the write batch however the copy ends.
 class BatchScope {
@@ -45,6 +49,7 @@ QString describe(const std::exception& e) { return QString::fromUtf8(e.what()); 
 CopyPacer::CopyPacer(std::function<void(int)> setProgress) : setProgress_(std::move(setProgress))
 {
     sinceYield_.start();
+    sinceShown_.start();
 }
 
 void CopyPacer::beforeRow(std::int64_t r, std::int64_t n)
@@ -57,12 +62,18 @@ void CopyPacer::beforeRow(std::int64_t r, std::int64_t n)
     if (n <= 0)
         return;
     const int percent = static_cast<int>(std::floor(double(r + 1) / double(n) * 100.0));
-    if (percent != shown_) {
-        shown_ = percent;
-        setProgress_(percent);
-        shell::DoEvents(); // let the bar repaint
-        sinceYield_.restart();
-    }
+    if (percent == shown_)
+        return;
+    // A bar repaints itself at once, which costs as much as copying a few
+    // hundred rows: a long table moves it at most every so often, and
+    // always to its end.  In a short table every row is a step worth seeing.
+    if (n > kEveryStepUpTo && percent < 100 && shown_ >= 0 && sinceShown_.elapsed() < kShowEveryMs)
+        return;
+    shown_ = percent;
+    setProgress_(percent);
+    sinceShown_.restart();
+    shell::DoEvents(); // let the bar repaint
+    sinceYield_.restart();
 }
 
 void CopyPacer::finish()

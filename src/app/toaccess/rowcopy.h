@@ -19,8 +19,9 @@
 namespace qm::toaccess {
 
 // The progress bar and the yielding to the window system during a copy,
-// kept cheap: the bar is set only when its whole-number value changes, and
-// pending window messages are processed at most every few milliseconds.
+// kept cheap: the bar is set only when its whole-number value changes (in a
+// long table at most a few times a second), and pending window messages are
+// processed at most every few milliseconds.
 class CopyPacer {
 public:
     explicit CopyPacer(std::function<void(int)> setProgress);
@@ -32,6 +33,7 @@ public:
 private:
     std::function<void(int)> setProgress_;
     QElapsedTimer sinceYield_;
+    QElapsedTimer sinceShown_;
     int shown_ = -1;
 };
 
