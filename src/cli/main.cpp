@@ -6,10 +6,12 @@
 //   quillmere-cli sql     DB NAME [--password PW]
 //   quillmere-cli exec    DB [--password PW] (--file SCRIPT | SQL)
 //   quillmere-cli create-db PATH [--format mdb|accdb]
+//   quillmere-cli copy    SRC DST [NAME...] [--password PW] [--overwrite]
 //
 // Output goes to standard output; on failure one line naming the file and
 // the problem goes to standard error and the exit status is non-zero.  Rows
 // are written whole, so a failure never leaves a partial line behind.
+#include "copy_command.h"
 #include "create_db_command.h"
 #include "exec_command.h"
 #include "json_export.h"
@@ -31,7 +33,8 @@ constexpr const char* kUsage =
     "       quillmere-cli export  DB TABLE [--password PW]\n"
     "       quillmere-cli sql     DB NAME [--password PW]\n"
     "       quillmere-cli exec    DB [--password PW] (--file SCRIPT | SQL)\n"
-    "       quillmere-cli create-db PATH [--format mdb|accdb]\n";
+    "       quillmere-cli create-db PATH [--format mdb|accdb]\n"
+    "       quillmere-cli copy    SRC DST [NAME...] [--password PW] [--overwrite]\n";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -185,6 +188,8 @@ int main(int argc, char** argv)
 {
     if (argc >= 2 && std::strcmp(argv[1], "create-db") == 0)
         return runDelegated(argc, argv, qm::cli::runCreateDb);
+    if (argc >= 2 && std::strcmp(argv[1], "copy") == 0)
+        return runDelegated(argc, argv, qm::cli::runCopy);
     if (argc >= 2 && std::strcmp(argv[1], "exec") == 0)
         return runDelegated(argc, argv, qm::cli::runExec);
     std::string dbPath = argc > 2 ? argv[2] : "";

@@ -119,6 +119,14 @@ public:
                 throw AdoError("'" + path + "' is not a valid path for the dBase driver: it must be an existing folder.");
             return std::make_unique<SqlSession>(storage::openDatabase(folder, o), SqlSession::Kind::DBaseFolder, true);
         }
+        if (containsIgnoringCase(ext, "FoxPro")) {
+            // The Access engine's FoxPro driver: a folder of Visual FoxPro free tables.
+            o.flavor = OpenOptions::Flavor::VisualFoxPro;
+            const std::string folder = trimmedPath(path);
+            if (storage::classifyPath(folder) != storage::SourceKind::FreeTableFolder)
+                throw AdoError("'" + path + "' is not a valid path for the FoxPro driver: it must be an existing folder.");
+            return std::make_unique<SqlSession>(storage::openDatabase(folder, o), SqlSession::Kind::FoxPro, true);
+        }
         if (!ext.empty() && !containsIgnoringCase(ext, "Excel") && !containsIgnoringCase(ext, "Access"))
             throw AdoError("Could not find installable ISAM for '" + ext + "'.");
         if (storage::classifyPath(path) != storage::SourceKind::Access)

@@ -33,6 +33,14 @@ std::string withPlace(const std::string& message, const ScriptStatement& st, std
     return m + " (line " + std::to_string(p.line) + ", column " + std::to_string(p.column) + ").";
 }
 
+// The Access engine's FoxPro external types ("FoxPro 3.0", "FoxPro 2.6"...).
+bool isFoxProExternal(std::string_view type) {
+    if (iequals(type, "Visual FoxPro")) return true;
+    if (type.size() < 6 || !iequals(type.substr(0, 6), "FoxPro")) return false;
+    const std::string_view rest = type.substr(6);
+    return rest.empty() || rest == " 2.0" || rest == " 2.5" || rest == " 2.6" || rest == " 3.0";
+}
+
 ColumnSpec specFromDef(const ColumnDef& c) {
     ColumnSpec s;
     s.name = c.name;
@@ -164,8 +172,8 @@ struct Executor::Impl {
         storage::OpenOptions o;
         if (iequals(t.externalType, "dBase III")) o.flavor = storage::OpenOptions::Flavor::DBase3;
         else if (iequals(t.externalType, "dBase IV") || iequals(t.externalType, "dBase 5.0")) o.flavor = storage::OpenOptions::Flavor::DBase4;
-        else if (iequals(t.externalType, "FoxPro") || iequals(t.externalType, "Visual FoxPro")) o.flavor = storage::OpenOptions::Flavor::VisualFoxPro;
-        else throw Error("The external database type '" + t.externalType + "' is not supported; use dBase III or dBase IV.");
+        else if (isFoxProExternal(t.externalType)) o.flavor = storage::OpenOptions::Flavor::VisualFoxPro;
+        else throw Error("The external database type '" + t.externalType + "' is not supported; use FoxPro 3.0, dBase III or dBase IV.");
         std::string path = t.externalPath;
         while (path.size() > 1 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
         if (!ex.options_.openFolder)
@@ -961,12 +969,14 @@ std::int64_t Executor::Impl::executeSelectInto(Select& sel) {
     auto cursor = ex.query(std::make_unique<Select>(std::move(sel)));
     storage::TableSpec spec;
     spec.name = into.name;
-    const bool dbase = into.external() && !iequals(into.externalType, "FoxPro") && !iequals(into.externalType, "Visual FoxPro");
+    // An external target gets the columns its driver makes of each ADO type.
+    const bool external = into.external();
+    const Destination dest = isFoxProExternal(into.externalType) ? Destination::FoxPro : Destination::DBase;
     for (const ColumnDef& c : cursor->columns()) {
-        if (dbase) {
+        if (external) {
             ColumnDef ado = c;
             if (ado.adoType == 0) fillAdoType(ado, fox());
-            spec.columns.push_back(columnForAdoType(c.name, ado.adoType, ado.definedSize, ado.precision, ado.scale, Destination::DBase));
+            spec.columns.push_back(columnForAdoType(c.name, ado.adoType, ado.definedSize, ado.precision, ado.scale, dest));
         } else {
             spec.columns.push_back(specFromDef(c));
         }

@@ -1,5 +1,7 @@
 #include "sql/lexer.h"
 
+#include <cctype>
+
 #include <cstring>
 
 namespace qm::sql {
@@ -70,6 +72,17 @@ void tokenize(std::string_view s, Dialect dialect, std::vector<Token>& out) {
             while (i < n && isIdentChar(static_cast<unsigned char>(s[i]))) ++i;
             push(Tok::Word, start, i - start, start);
             continue;
+        }
+        // FoxPro's binary literal: 0h followed by pairs of hex digits (none: empty).
+        if (fox && c == '0' && i + 1 < n && (s[i + 1] == 'h' || s[i + 1] == 'H')) {
+            std::size_t j = i + 2;
+            while (j < n && std::isxdigit(static_cast<unsigned char>(s[j]))) ++j;
+            if (j == n || !isIdentChar(static_cast<unsigned char>(s[j]))) {
+                Token* t = push(Tok::Number, i + 2, j - i - 2, start);
+                t->quote = 'h';
+                i = j;
+                continue;
+            }
         }
         if (isDigit(c) || (c == '.' && i + 1 < n && isDigit(static_cast<unsigned char>(s[i + 1])))
             || (fox && c == '$' && i + 1 < n && (isDigit(static_cast<unsigned char>(s[i + 1])) || s[i + 1] == '.'))) {

@@ -47,7 +47,7 @@ struct Token {
     Tok kind = Tok::End;
     std::string_view text;     // for strings/brackets: the inside, still with doubled delimiters
     std::uint32_t offset = 0;  // byte offset of the token's first character in the statement
-    char quote = 0;            // String: the delimiter; Number: '$' for FoxPro currency
+    char quote = 0;            // String: the delimiter; Number: '$' for FoxPro currency, 'h' for a 0h binary literal (text: the hex digits)
     bool doubled = false;      // String: holds a doubled delimiter that must be collapsed
 
     bool is(std::string_view symbol) const {

@@ -322,6 +322,14 @@ struct ParserImpl {
 
     Value numberLiteral(const Token& t) {
         const std::string_view s = t.text;
+        if (t.quote == 'h') {
+            if (s.size() % 2) fail(t, "a binary literal needs two hex digits per byte");
+            std::string bytes;
+            bytes.reserve(s.size() / 2);
+            auto hex = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+            for (std::size_t k = 0; k < s.size(); k += 2) bytes.push_back(static_cast<char>(hex(s[k]) * 16 + hex(s[k + 1])));
+            return Value::binary(std::move(bytes));
+        }
         if (t.quote == '$') {
             auto d = Decimal::parse(s);
             if (!d) fail(t, "not a currency amount");

@@ -1,0 +1,244 @@
+// The SQL window's script: the buffer, running it on either database (with
+// the free-table copy lines routed to the Access connection), and the window
+// itself driven offscreen.  Every run works on copies of the sample
+// databases the build makes; the files written are read back with the
+// independent readers.
+
+#include "app_test.h"
+#include "ado/ado.h"
+#include "providers/providers.h"
+#include "sqlwindow/executescript.h"
+#include "sqlwindow/scriptbuffer.h"
+
+#include <QSignalSpy>
+
+#include <filesystem>
+
+using namespace qm::sqlwindow;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path samples() { return qm::test::binaryDir() / "src" / "app" / "Samples"; }
+
+// Copies of the build's sample databases in a scratch folder.
+struct SampleCopies {
+    fs::path mdb, dbc, foxFolder;
+    explicit SampleCopies(const fs::path& dir)
+    {
+        mdb = dir / "sample.mdb";
+        fs::copy_file(samples() / "sample.mdb", mdb);
+        foxFolder = dir / "fox";
+        fs::copy(samples() / "FoxPro", foxFolder, fs::copy_options::recursive);
+        dbc = foxFolder / "sample.dbc";
+    }
+};
+
+std::unique_ptr<qm::ado::Connection> open(const fs::path& p)
+{
+    auto c = std::make_unique<qm::ado::Connection>();
+    c->Open(qm::providers::connectionStringFor(p.string()));
+    return c;
+}
+
+std::int64_t rowCount(qm::ado::Connection& c, const std::string& table)
+{
+    qm::ado::Recordset rs;
+    rs.Open("SELECT * FROM [" + table + "]", c);
+    std::int64_t n = 0;
+    for (; !rs.Eof(); rs.MoveNext())
+        ++n;
+    return n;
+}
+
+// Rows of a .dbf as Debian's dbfread counts them.
+int dbfreadCount(const fs::path& dbf)
+{
+    const auto r = qm::test::run({qm::test::kDebianPython, "-c",
+                                  "import sys, dbfread\n"
+                                  "print(len(list(dbfread.DBF(sys.argv[1], char_decode_errors='strict'))))",
+                                  dbf.string()});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return r.exitCode == 0 ? std::stoi(r.out) : -1;
+}
+
+class ScriptTest : public qm::test::AppTest {};
+
+TEST_F(ScriptTest, LineIndexFollowsAppendsAndEdits)
+{
+    ScriptBuffer b;
+    b.appendLine(u"insert into t values (1)");
+    b.append(u"a\r");
+    b.append(u"\nb\rc\n"); // the CR and LF of two appends make one line end
+    ASSERT_EQ(b.lineCount(), 4);
+    EXPECT_EQ(b.line(0), u"insert into t values (1)");
+    EXPECT_EQ(b.line(1), u"a");
+    EXPECT_EQ(b.line(2), u"b");
+    EXPECT_EQ(b.line(3), u"c");
+
+    QSignalSpy edited(&b, &ScriptBuffer::edited);
+    // Joining lines, splitting one, and a CR that meets an LF.
+    b.replace(b.lineStart(1) + 1, 2, u"");           // "a" + "b\rc\n"
+    EXPECT_EQ(b.text(), u"insert into t values (1)\r\nab\rc\n");
+    b.replace(b.lineStart(1) + 1, 0, u"\r");          // "a\rb\rc\n"
+    b.replace(b.lineStart(1) + 1, 0, u"x\r\n");       // before the CR just typed
+    const QString expected = QStringLiteral("insert into t values (1)\r\nax\r\n\rb\rc\n");
+    EXPECT_EQ(b.text(), expected);
+    EXPECT_EQ(edited.count(), 3);
+    // The index after the edits is the one a fresh buffer builds.
+    ScriptBuffer fresh;
+    fresh.setText(expected);
+    ASSERT_EQ(b.lineCount(), fresh.lineCount());
+    for (qsizetype i = 0; i < fresh.lineCount(); ++i) {
+        EXPECT_EQ(b.line(i), fresh.line(i)) << i;
+        EXPECT_EQ(b.lineStart(i), fresh.lineStart(i)) << i;
+    }
+    EXPECT_EQ(b.lineAt(b.lineStart(2)), 2);
+    b.replace(0, b.length(), u"");
+    EXPECT_EQ(b.lineCount(), 0);
+    EXPECT_TRUE(b.isEmpty());
+}
+
+TEST_F(ScriptTest, FreeTableCopyLinesAreRecognised)
+{
+    EXPECT_TRUE(IsFreeTableCopy("SELECT * INTO [dBase IV;DATABASE=/tmp/x;].[t] FROM `t`"));
+    EXPECT_TRUE(IsFreeTableCopy("  select * into [FoxPro 3.0;database=C:\\data;].[Order Details] FROM `Order Details`"));
+    EXPECT_TRUE(IsFreeTableCopy("SELECT * INTO [dBase III;DATABASE=/d;].[t] FROM t"));
+    EXPECT_FALSE(IsFreeTableCopy("SELECT * INTO [t] FROM u"));
+    EXPECT_FALSE(IsFreeTableCopy("insert into [t] (a) values ('SELECT * INTO [dBase IV;DATABASE=/x;].[t]')"));
+    EXPECT_FALSE(IsFreeTableCopy("SELECT 'into [dBase IV;DATABASE=/x;]' FROM t"));
+}
+
+TEST_F(ScriptTest, RunsOnFoxProWithTheFreeTableLineOnAccess)
+{
+    SampleCopies db(scratch.path());
+    const fs::path out = scratch / "free";
+    fs::create_directory(out);
+    auto fox = open(db.dbc);
+    auto acc = open(db.mdb);
+    const std::int64_t products = rowCount(*acc, "Products");
+    const std::int64_t before = rowCount(*fox, "pricelist");
+
+    ScriptBuffer script;
+    for (int i = 0; i < 3000; ++i)
+        script.appendLine(QStringLiteral("insert into [pricelist] (supplier,item,price,instock) values ('EXO','item %1',%1.25,%1)").arg(i));
+    script.appendLine(QStringLiteral("SELECT * INTO [dBase IV;DATABASE=%1;].[prodcopy] FROM `Products`")
+                          .arg(QString::fromStdString(out.string())));
+    script.appendLine(u"insert into [nosuchtable] (a) values (1)");           // line 3002
+    script.appendLine(u"insert into [pricelist] (supplier) values ('EXO', 'two')"); // line 3003
+    script.appendLine(u"insert into [pricelist] (supplier,item) values ('TOK','last')");
+
+    std::vector<qsizetype> progressed;
+    const ScriptRunResult r = ExecuteScript(script, ScriptTarget::FoxPro, *fox, *acc,
+                                            [&](qsizetype done, qsizetype units, qsizetype total) {
+                                                EXPECT_LE(units, total);
+                                                progressed.push_back(done);
+                                                return true;
+                                            });
+    EXPECT_EQ(r.statements, 3004) << r.report().toStdString();
+    EXPECT_EQ(r.failed, 2);
+    ASSERT_EQ(r.firstFailures.size(), 2u);
+    EXPECT_EQ(r.firstFailures[0].line, 3002);
+    EXPECT_NE(r.firstFailures[0].message.indexOf(u"nosuchtable", 0, Qt::CaseInsensitive), -1) << r.report().toStdString();
+    EXPECT_EQ(r.firstFailures[1].line, 3003);
+    EXPECT_TRUE(r.report().startsWith(u"2 of 3004 statements failed.")) << r.report().toStdString();
+    EXPECT_NE(r.report().indexOf(u"Line 3003"), -1);
+    ASSERT_FALSE(progressed.empty());
+    EXPECT_EQ(progressed.back(), 3004);
+    EXPECT_TRUE(std::is_sorted(progressed.begin(), progressed.end()));
+
+    // What succeeded stays, before and after the failures.
+    fox.reset();
+    acc.reset();
+    fox = open(db.dbc);
+    EXPECT_EQ(rowCount(*fox, "pricelist"), before + 3001);
+    fox.reset();
+    QM_REQUIRE_PROGRAM(qm::test::kDebianPython);
+    EXPECT_EQ(dbfreadCount(db.foxFolder / "pricelist.dbf"), before + 3001);
+    EXPECT_EQ(dbfreadCount(out / "prodcopy.dbf"), products);
+}
+
+TEST_F(ScriptTest, RunsOnAccessAndStatementsMaySpanLines)
+{
+    SampleCopies db(scratch.path());
+    auto fox = open(db.dbc);
+    auto acc = open(db.mdb);
+    const std::int64_t before = rowCount(*acc, "Customers");
+    ScriptBuffer script;
+    script.appendLine(u"insert into [Customers] (Company, City)");
+    script.appendLine(u"values ('Two lines', 'Graz')");
+    script.appendLine(u"");
+    script.appendLine(u"insert into [Customers] (Company) values ('it''s here'); insert into [Customers] (Company) values ('3')");
+    script.appendLine(u"CREATE TABLE [Fresh] ([ID] LONG, [Label] TEXT(20))");
+    script.appendLine(u"insert into [Fresh] (ID, Label) values (1, 'one')");
+    const ScriptRunResult r = ExecuteScript(script, ScriptTarget::Access, *fox, *acc);
+    EXPECT_TRUE(r.ok()) << r.report().toStdString();
+    EXPECT_EQ(r.statements, 5);
+    acc.reset();
+
+    QM_REQUIRE_PROGRAM("mdb-export");
+    const auto customers = qm::test::run({"mdb-export", db.mdb.string(), "Customers"});
+    ASSERT_EQ(customers.exitCode, 0) << customers.err;
+    EXPECT_NE(customers.out.find("\"Two lines\""), std::string::npos);
+    EXPECT_NE(customers.out.find("\"it's here\""), std::string::npos);
+    EXPECT_EQ(std::count(customers.out.begin(), customers.out.end(), '\n'), before + 3 + 1);
+    const auto fresh = qm::test::run({"mdb-export", db.mdb.string(), "Fresh"});
+    EXPECT_EQ(fresh.out, "ID,Label\n1,\"one\"\n");
+}
+
+TEST_F(ScriptTest, LongScriptsKeepStatementsWholeAndLinesRight)
+{
+    // Well over a million characters, so the run takes the script in
+    // several pieces; every statement spans two lines and some share one.
+    SampleCopies db(scratch.path());
+    auto fox = open(db.dbc);
+    auto acc = open(db.mdb);
+    const std::int64_t before = rowCount(*fox, "pricelist");
+    ScriptBuffer script;
+    const int n = 24000;
+    for (int i = 0; i < n; ++i) {
+        script.appendLine(QStringLiteral("insert into pricelist (supplier,item,instock)"));
+        script.appendLine(QStringLiteral("values ('EXO','row %1 %2',%1); insert into pricelist (supplier) values ('TOK')")
+                              .arg(i)
+                              .arg(QString(20, QLatin1Char('x'))));
+    }
+    script.appendLine(u"insert into nowhere (a) values (1)");
+    ASSERT_GT(script.length(), 2'000'000);
+    const ScriptRunResult r = ExecuteScript(script, ScriptTarget::FoxPro, *fox, *acc);
+    EXPECT_EQ(r.statements, 2 * n + 1);
+    ASSERT_EQ(r.failed, 1) << r.report().toStdString();
+    EXPECT_EQ(r.firstFailures[0].line, 2 * n + 1);
+    EXPECT_EQ(rowCount(*fox, "pricelist"), before + 2 * n);
+}
+
+TEST_F(ScriptTest, StoppingEndsAfterTheStatementInHand)
+{
+    SampleCopies db(scratch.path());
+    auto fox = open(db.dbc);
+    auto acc = open(db.mdb);
+    const std::int64_t before = rowCount(*fox, "pricelist");
+    ScriptBuffer script;
+    for (int i = 0; i < 10000; ++i)
+        script.appendLine(QStringLiteral("insert into pricelist (supplier,item) values ('EXO','%1')").arg(i));
+    const ScriptRunResult r =
+        ExecuteScript(script, ScriptTarget::FoxPro, *fox, *acc, [](qsizetype, qsizetype, qsizetype) { return false; });
+    EXPECT_GT(r.statements, 0);
+    EXPECT_LT(r.statements, 10000);
+    EXPECT_EQ(rowCount(*fox, "pricelist"), before + r.statements);
+}
+
+TEST_F(ScriptTest, AClosedConnectionFailsEveryStatementItWouldRun)
+{
+    SampleCopies db(scratch.path());
+    qm::ado::Connection fox; // never opened
+    auto acc = open(db.mdb);
+    ScriptBuffer script;
+    script.appendLine(u"insert into pricelist (supplier) values ('EXO')");
+    script.appendLine(u"insert into pricelist (supplier) values ('TOK')");
+    const ScriptRunResult r = ExecuteScript(script, ScriptTarget::FoxPro, fox, *acc);
+    EXPECT_EQ(r.statements, 2);
+    EXPECT_EQ(r.failed, 2);
+    EXPECT_FALSE(r.ok());
+}
+
+} // namespace
