@@ -469,13 +469,15 @@ TEST_F(SendToAccess, TheCustomizationWindowComposesTheStatement)
         EXPECT_EQ(form.List1->count(), 1);
         form.List1->setCurrentRow(0);
         form.List1_Click();
+        form.Text1->setText("nonsense"); // refused by "Apply"
+        form.PushButton1_Click();
         form.Text1->setText("memo");
         form.PushButton1_Click();
         form.PushButton2_Click();
         return form.mSQL;
     };
     send({"people"});
-    EXPECT_TRUE(dialogs.messages().isEmpty()) << dialogs.messages().join("\n").toStdString();
+    EXPECT_EQ(dialogs.messages(), QStringList{"Invalid datatype."});
     ASSERT_EQ(host.customizations.size(), 1u);
     EXPECT_EQ(host.customizations[0].mSQL, "CREATE TABLE `people`(");
     const auto cols = accessColumns(mdb, "people");
