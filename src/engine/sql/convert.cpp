@@ -122,7 +122,8 @@ Value convertForColumn(Value v, const ColumnDef& c, std::string_view table) {
                 if (len > static_cast<std::size_t>(c.size)) {
                     throw Error("The field '" + std::string(table) + (table.empty() ? "" : ".") + c.name
                                 + "' is too small to accept the amount of data you attempted to add ("
-                                + std::to_string(len) + " characters, field holds " + std::to_string(c.size) + ").");
+                                + std::to_string(len) + " characters, field holds " + std::to_string(c.size)
+                                + "): '" + shown(v) + "'.");
                 }
             }
             return v;

@@ -159,7 +159,8 @@ TEST(SqlConvert, RefusalsNameFieldAndValue) {
     storage::ColumnDef name = col(T::VarChar, 49);
     name.name = "Name";
     EXPECT_EQ(message(Value::string(std::string(50, 'x')), name),
-              "The field 'Orders.Name' is too small to accept the amount of data you attempted to add (50 characters, field holds 49).");
+              "The field 'Orders.Name' is too small to accept the amount of data you attempted to add (50 characters, field holds 49): '"
+                  + std::string(50, 'x') + "'.");
     // Characters, not bytes, are counted.
     EXPECT_EQ(message(Value::string("ééééé"), col(T::VarChar, 5)), "(accepted)");
     EXPECT_EQ(message(Value::string("abc"), col(T::Long)), "The value 'abc' cannot be stored in the field 'Orders.F': it is not a number.");
