@@ -8,6 +8,7 @@
 #include "shell/dialogs.h"
 #include "sqlwindow/executescript.h"
 #include "storage/open.h"
+#include "toaccess/newdatabase.h"
 #include "toaccess/sendtoaccess.h"
 #include "tofoxpro/sendtofoxpro.h"
 #include "xbase/dbc.h"
@@ -252,8 +253,11 @@ int copyToFoxPro(const CopyArguments& a, mainwindow::HeadlessHost& host, CliDial
     return dialogs.failures() ? 1 : 0;
 }
 
-int copyToAccess(const CopyArguments& a, mainwindow::HeadlessHost& host, CliDialogs& dialogs, std::ostream& out)
+int copyToAccess(const CopyArguments& a, mainwindow::HeadlessHost& host, CliDialogs& dialogs, std::ostream& out,
+                 std::ostream& err)
 {
+    if (toaccess::MakeAccessDatabaseIfMissing(a.destination))
+        err << "quillmere-cli: made the new database " << a.destination << "\n";
     dataaccess::ConnectionFields fields;
     fields.option1 = endsWithIgnoringCase(a.source, ".dbc");
     fields.text1 = fields.option1 ? QString::fromStdString(a.source) : QString();
@@ -269,7 +273,10 @@ int copyToAccess(const CopyArguments& a, mainwindow::HeadlessHost& host, CliDial
         fillList(host.foxproList(), foxpro);
     }
     selectRows(host.foxproList(), a.names, a.source);
+    ProgressLine bar(err);
+    host.onProgress([&](int percent) { bar.show("copying rows", percent); });
     toaccess::SendTablesToAccess(host);
+    bar.finish();
     out << "sent to " << a.destination << "\n";
     return dialogs.failures() ? 1 : 0;
 }
@@ -296,7 +303,7 @@ int runCopy(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         if (kind == storage::SourceKind::Access)
             status = copyToFoxPro(a, host, dialogs, out, err);
         else if (kind == storage::SourceKind::FoxProContainer || kind == storage::SourceKind::FreeTableFolder)
-            status = copyToAccess(a, host, dialogs, out);
+            status = copyToAccess(a, host, dialogs, out, err);
         else
             throw Error(a.source + ": neither an Access database (.mdb, .accdb) nor a FoxPro database (.dbc) or folder");
         dataaccess::SetConnectionFieldsSource({});
