@@ -2,6 +2,7 @@
 
 #include "ado/ado.h"
 #include "dataaccess/connectionstrings.h"
+#include "dataaccess/foxpro.h"
 #include "shell/addfolder.h"
 #include "shell/dialogs.h"
 #include "shell/errorreport.h"
@@ -149,29 +150,17 @@ void Form1::Form_Load()
     h.run(100, [&] { Text4->setText(GetSetting(QString::fromLatin1(key::AccessPassword))); });
     // Going straight on when the remembered databases are usable.
     h.run(110, [&] {
-        if (PathExists(Text3->text()) && TestFoxProConnection())
+        if (PathExists(Text3->text()) && dataaccess::TestFoxProConnection())
             NextAction();
     });
     h.run(120, [&] { CheckInstalled(); });
-}
-
-bool Form1::TestFoxProConnection()
-{
-    try {
-        ado::Connection connection;
-        connection.CursorLocation = ado::adUseServer;
-        connection.Open(dataaccess::FoxProConnectionString().toStdString());
-        return true;
-    } catch (...) {
-        return false;
-    }
 }
 
 void Form1::NextAction()
 {
     MousePointer->setKind(PointerKind::Hourglass);
     DefaultPointerAtEnd atEnd(MousePointer);
-    if (PathExists(Text3->text()) && TestFoxProConnection()) {
+    if (PathExists(Text3->text()) && dataaccess::TestFoxProConnection()) {
         if (OpenMainWindow) {
             wentToMainWindow_ = true;
             OpenMainWindow();
