@@ -95,6 +95,28 @@ TEST_F(CatalogTest, AnAccess97FileOpensForReadingAndRefusesWritesByName)
     EXPECT_TRUE(dialogs.shown().empty()) << dialogs.messages().join(" | ").toStdString();
 }
 
+TEST_F(CatalogTest, ARenamedTableKeepsItsRelationships)
+{
+    QM_REQUIRE_SHARED();
+    const fs::path related = scratch / "related.mdb";
+    fs::copy_file(qm::test::fixture("access/jackcess/V2000/indexTestV2000.mdb"), related);
+    form1.Text3->setText(qs(related));
+    EXPECT_TRUE(RenameAccessTable("Table1", "Orders", qs(related), ""));
+    EXPECT_TRUE(RenameAccessTable("table2", "Customers", qs(related), ""));
+    EXPECT_TRUE(dialogs.shown().empty());
+    const auto r = qm::test::run({"mdb-export", related.string(), "MSysRelationships"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("\"Orders\",\"otherfk1\",\"Customers\",\"id\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"Orders\",\"otherfk2\",\"Table3\",\"id\""), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("\"Table1\""), std::string::npos) << r.out;
+    // Still the same table, with its rows and key.
+    QStringList tables = qm::test::mdbTables(related);
+    tables.sort();
+    EXPECT_EQ(tables, QStringList({"Customers", "Orders", "Table3"}));
+    const auto schema = qm::test::run({"mdb-schema", "--indexes", related.string(), "postgres"}).out;
+    EXPECT_NE(schema.find("\"orders_pkey\" PRIMARY KEY (\"id\")"), std::string::npos) << schema;
+}
+
 TEST_F(CatalogTest, ANameWithBothQuoteCharactersIsRefusedByName)
 {
     EXPECT_EQ(QuotedName("Orders"), "`Orders`");

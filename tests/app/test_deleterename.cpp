@@ -3,6 +3,7 @@
 
 #include "dataaccess/access.h"
 #include "mainwindow_fixture.h"
+#include "mdbreader_check.h"
 
 #include <filesystem>
 
@@ -58,6 +59,11 @@ TEST_F(DeleteRenameTest, DeletingAccessEntriesDropsTablesAsTablesAndQueriesAsQue
 
     EXPECT_EQ(qm::test::mdbTables(mdb), QStringList({"Customers", "Products", "Orders"}));
     EXPECT_EQ(qm::test::mdbQueries(mdb), QStringList({"Products to Reorder"}));
+    if (qm::jetw::test::mdbReaderMissing().empty()) {
+        const auto dump = qm::jetw::test::mdbReaderDump(mdb, {"Orders"});
+        EXPECT_EQ(dump.queries, std::vector<std::string>({"Products to Reorder"}));
+        EXPECT_EQ(dump.tables.size(), 3u);
+    }
     EXPECT_EQ(w.AccessRows.ListCount(), 4);
     EXPECT_EQ(rowOf(w.AccessRows, "Order Details"), -1);
     expectKindsInStep(w.AccessRows);
@@ -140,6 +146,10 @@ TEST_F(DeleteRenameTest, RenamingATableKeepsItsKeysIndexesAndRowsAndMovesItsRowT
     const std::string s = schema();
     EXPECT_NE(s.find("\"clients_pkey\" PRIMARY KEY (\"customerid\")"), std::string::npos) << s;
     EXPECT_NE(s.find("ON \"clients\" (\"company\")"), std::string::npos) << s;
+    if (qm::jetw::test::mdbReaderMissing().empty()) {
+        const auto dump = qm::jetw::test::mdbReaderDump(mdb, {"Clients"});
+        EXPECT_EQ(dump.data.at("Clients").rowCount, std::uint64_t(before));
+    }
     EXPECT_EQ(w.MousePointer->kind(), PointerKind::Default);
 }
 
