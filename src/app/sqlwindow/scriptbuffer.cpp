@@ -103,9 +103,8 @@ qsizetype ScriptBuffer::lineAt(qsizetype pos) const
 {
     if (lineStarts_.empty() || pos <= 0)
         return 0;
-    const auto it = std::upper_bound(lineStarts_.begin(), lineStarts_.end(), pos);
-    qsizetype line = static_cast<qsizetype>(it - lineStarts_.begin()) - 1;
-    return std::clamp<qsizetype>(line, 0, std::max<qsizetype>(lineCount() - 1, 0));
+    const auto it = std::upper_bound(lineStarts_.begin(), lineStarts_.end(), std::min(pos, text_.size()));
+    return std::max<qsizetype>(static_cast<qsizetype>(it - lineStarts_.begin()) - 1, 0);
 }
 
 void ScriptBuffer::replace(qsizetype from, qsizetype count, QStringView text)

@@ -39,8 +39,10 @@ public:
 
     // The whole text without a copy; valid until the next change.
     QStringView view() const { return text_; }
-    // Where line index starts, and the line that holds position pos (the
-    // last line for the end of the text).
+    // Where line index starts, and the line that holds position pos.  After
+    // a final line end the text has an empty line of its own, numbered
+    // lineCount(): lineAt(length()) gives it and lineStart() of it is
+    // length().
     qsizetype lineStart(qsizetype index) const;
     qsizetype lineAt(qsizetype pos) const;
     // Replaces count code units at from by text (the editor's typing,
