@@ -242,3 +242,260 @@ TEST_F(ScriptTest, AClosedConnectionFailsEveryStatementItWouldRun)
 }
 
 } // namespace
+
+// ---- the window ----
+
+#include "dataaccess/connectionstrings.h"
+#include "sqlwindow/form4.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+class Form4Test : public qm::test::AppTest {
+protected:
+    Form4Test() : db(scratch.path()) { useFields(true); }
+    ~Form4Test() override { qm::dataaccess::SetConnectionFieldsSource({}); }
+
+    // The connection window's fields, pointing at the copies.
+    void useFields(bool container, const QString& dbcPath = {})
+    {
+        qm::dataaccess::ConnectionFields f;
+        f.option1 = container;
+        f.text1 = dbcPath.isEmpty() ? qm::test::qs(db.dbc) : dbcPath;
+        f.text2 = qm::test::qs(db.foxFolder);
+        f.text3 = qm::test::qs(db.mdb);
+        qm::dataaccess::SetConnectionFieldsSource([f] { return f; });
+    }
+
+    std::int64_t foxRows(const std::string& table)
+    {
+        auto fox = open(db.dbc);
+        return rowCount(*fox, table);
+    }
+
+    SampleCopies db;
+};
+
+TEST_F(Form4Test, WindowAsTheUserFirstSeesIt)
+{
+    qm::sqlwindow::Form4 form;
+    form.Form_Load();
+    EXPECT_EQ(form.windowTitle(), "Quillmere");
+    EXPECT_EQ(form.Frame1->title(), "SQL");
+    EXPECT_EQ(form.PushButton1->text(), "Execute SQL On X");
+    EXPECT_EQ(form.PushButton2->text(), "Copy SQL To Clipboard");
+    EXPECT_EQ(form.Text1->parentWidget(), form.Frame1);
+    EXPECT_EQ(form.Text1->geometry(), QRect(16, 20, 489, 173));
+    EXPECT_EQ(form.PushButton1->geometry(), QRect(8, 220, 256, 27));
+    EXPECT_EQ(form.PushButton2->geometry(), QRect(272, 220, 256, 27));
+    EXPECT_TRUE(form.script().isEmpty());
+    EXPECT_TRUE(dialogs.shown().empty());
+}
+
+TEST_F(Form4Test, ExecutesOnFoxProShowingProgressAndRoutesTheFreeTableLine)
+{
+    const fs::path out = scratch / "free";
+    fs::create_directory(out);
+    const std::int64_t before = foxRows("pricelist");
+    qm::sqlwindow::Form4 form;
+    form.Form_Load();
+    form.show();
+    int refills = 0;
+    form.RefillLists = [&] { ++refills; };
+    for (int i = 0; i < 5000; ++i)
+        form.script().appendLine(QStringLiteral("insert into [pricelist] (supplier,item,instock) values ('GRA','n%1',%1)").arg(i));
+    form.script().appendLine(QStringLiteral("SELECT * INTO [dBase IV;DATABASE=%1;].[products] FROM `Products`")
+                                 .arg(qm::test::qs(out)));
+    form.PushButton1->setText("Execute SQL On FoxPro");
+
+    QStringList seen;
+    dialogs.onDoEvents([&] {
+        seen << form.lblStatus->text();
+        EXPECT_TRUE(form.isExecuting());
+        EXPECT_TRUE(form.Text1->isReadOnly());
+        EXPECT_FALSE(form.PushButton1->isEnabled());
+        EXPECT_TRUE(form.ProgressBar1->isVisible());
+        // A second press while it runs starts nothing.
+        form.PushButton1_Click();
+    });
+    QTest::mouseClick(form.PushButton1, Qt::LeftButton);
+    dialogs.onDoEvents({});
+
+    EXPECT_TRUE(dialogs.shown().empty()) << dialogs.messages().join(" | ").toStdString();
+    EXPECT_EQ(refills, 1);
+    EXPECT_EQ(form.lastRun().statements, 5001);
+    EXPECT_TRUE(seen.contains("Executing: 4,096 statements done")) << seen.join(" | ").toStdString();
+    EXPECT_FALSE(form.isExecuting());
+    EXPECT_FALSE(form.Text1->isReadOnly());
+    EXPECT_FALSE(form.ProgressBar1->isVisible());
+    EXPECT_EQ(form.lblStatus->text(), "5,001 lines");
+    // The script is not changed by running it.
+    EXPECT_EQ(form.script().lineCount(), 5001);
+    EXPECT_EQ(foxRows("pricelist"), before + 5000);
+    QM_REQUIRE_PROGRAM(qm::test::kDebianPython);
+    auto acc = open(db.mdb);
+    EXPECT_EQ(dbfreadCount(out / "products.dbf"), rowCount(*acc, "Products"));
+}
+
+TEST_F(Form4Test, PartialFailureOnAccessIsReportedOnceAndTheRestStays)
+{
+    qm::sqlwindow::Form4 form;
+    int refills = 0;
+    form.RefillLists = [&] { ++refills; };
+    form.PushButton1->setText("Execute SQL On Access");
+    form.script().appendLine(u"insert into [Customers] (Company) values ('first')");
+    form.script().appendLine(u"insert into [Nowhere] (Company) values ('lost')");
+    form.script().appendLine(u"insert into [Customers] (Company) values ('third')");
+    form.PushButton1_Click();
+
+    ASSERT_EQ(dialogs.shown().size(), 1u) << dialogs.messages().join(" | ").toStdString();
+    const auto& box = dialogs.shown()[0];
+    EXPECT_EQ(box.title, "Application Error");
+    EXPECT_EQ(box.icon, qm::shell::Icon::Exclamation);
+    EXPECT_TRUE(box.text.startsWith("1 of 3 statements failed.\r\nLine 2: ")) << box.text.toStdString();
+    EXPECT_NE(box.text.indexOf("Nowhere"), -1);
+    EXPECT_NE(box.text.indexOf("in Ferrowick2016/11/03.Form4.PushButton1_Click at line 50"), -1);
+    EXPECT_EQ(refills, 1);
+    EXPECT_EQ(form.lastRun().failed, 1);
+
+    QM_REQUIRE_PROGRAM("mdb-export");
+    const auto r = qm::test::run({"mdb-export", db.mdb.string(), "Customers"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("\"first\""), std::string::npos);
+    EXPECT_NE(r.out.find("\"third\""), std::string::npos);
+}
+
+TEST_F(Form4Test, UnknownCaptionRunsNothingButTheListsAreReadAgain)
+{
+    const std::int64_t before = foxRows("pricelist");
+    qm::sqlwindow::Form4 form;
+    int refills = 0;
+    form.RefillLists = [&] { ++refills; };
+    form.script().appendLine(u"insert into [pricelist] (supplier) values ('EXO')");
+    form.PushButton1_Click();
+    ASSERT_EQ(dialogs.shown().size(), 1u);
+    EXPECT_EQ(dialogs.shown()[0].text, "Form4.Pushbutton1.Caption Error please email screenshot to support@quillmere.app");
+    EXPECT_EQ(dialogs.shown()[0].icon, qm::shell::Icon::None);
+    EXPECT_EQ(dialogs.shown()[0].buttons, qm::shell::Buttons::OK);
+    EXPECT_EQ(refills, 1);
+    EXPECT_EQ(foxRows("pricelist"), before);
+}
+
+TEST_F(Form4Test, EmptyScriptAndUnopenableDatabaseAreReported)
+{
+    qm::sqlwindow::Form4 form;
+    int refills = 0;
+    form.RefillLists = [&] { ++refills; };
+    form.PushButton1->setText("Execute SQL On FoxPro");
+    form.PushButton1_Click();
+    ASSERT_EQ(dialogs.shown().size(), 1u);
+    EXPECT_TRUE(dialogs.shown()[0].text.startsWith("Command text was not set for the command object.\r\n"));
+
+    // The FoxPro container is missing: reported although the script is
+    // meant for Access, which still runs it.
+    dialogs.clearRecord();
+    useFields(true, qm::test::qs(scratch / "missing.dbc"));
+    form.PushButton1->setText("Execute SQL On Access");
+    form.script().appendLine(u"insert into [Customers] (Company) values ('still')");
+    form.PushButton1_Click();
+    ASSERT_EQ(dialogs.shown().size(), 1u) << dialogs.messages().join(" | ").toStdString();
+    EXPECT_NE(dialogs.shown()[0].text.indexOf("Form4.PushButton1_Click at line 30"), -1);
+    EXPECT_TRUE(form.lastRun().ok());
+    EXPECT_EQ(form.lastRun().statements, 1);
+    EXPECT_EQ(refills, 2);
+}
+
+TEST_F(Form4Test, CopiesTheWholeScriptToTheClipboard)
+{
+    qm::sqlwindow::Form4 form;
+    form.script().appendLine(u"insert into [a] (x) values ('é')");
+    form.script().appendLine(u"DROP TABLE [b]");
+    QTest::mouseClick(form.PushButton2, Qt::LeftButton);
+    EXPECT_EQ(dialogs.clipboardText(), QStringLiteral("insert into [a] (x) values ('é')\r\nDROP TABLE [b]\r\n"));
+    EXPECT_TRUE(dialogs.shown().empty());
+}
+
+TEST_F(Form4Test, TypingEditsTheScriptItself)
+{
+    qm::sqlwindow::Form4 form;
+    form.show();
+    QApplication::setActiveWindow(&form);
+    form.Text1->setFocus();
+    form.script().appendLine(u"DROP TABLE [a]");
+    QCoreApplication::processEvents();
+    ScriptEditor* e = form.Text1;
+
+    // To the end, a new line, a statement with a typo mended by backspace.
+    QTest::keyClick(e, Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClicks(e, "DROP TABLE [bb");
+    QTest::keyClick(e, Qt::Key_Backspace);
+    QTest::keyClicks(e, "]");
+    EXPECT_EQ(form.script().text(), "DROP TABLE [a]\r\nDROP TABLE [b]");
+    // Up keeps the column; Home, shift+End selects the line; copy it.
+    QTest::keyClick(e, Qt::Key_Up);
+    EXPECT_EQ(e->caretLine(), 0);
+    QTest::keyClick(e, Qt::Key_Home);
+    QTest::keyClick(e, Qt::Key_End, Qt::ShiftModifier);
+    EXPECT_EQ(e->selectedText(), "DROP TABLE [a]");
+    QTest::keyClick(e, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(dialogs.clipboardText(), "DROP TABLE [a]");
+    // Enter at the end of the first line, paste text with bare line feeds.
+    QTest::keyClick(e, Qt::Key_End);
+    QTest::keyClick(e, Qt::Key_Return);
+    dialogs.setClipboardText("x\ny");
+    QTest::keyClick(e, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(form.script().text(), "DROP TABLE [a]\r\nx\r\ny\r\nDROP TABLE [b]");
+    EXPECT_EQ(form.script().lineCount(), 4);
+    // Delete at the end of a line joins it with the next.
+    QTest::keyClick(e, Qt::Key_Delete);
+    EXPECT_EQ(form.script().line(2), u"yDROP TABLE [b]");
+    // Undo twice: the join, then the paste.
+    QTest::keyClick(e, Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClick(e, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(form.script().text(), "DROP TABLE [a]\r\n\r\nDROP TABLE [b]");
+    // A click puts the caret where it lands; a drag selects.
+    const QFontMetrics fm(e->font());
+    const int lh = fm.lineSpacing(), cw = fm.horizontalAdvance(QLatin1Char('M'));
+    QTest::mouseClick(e->viewport(), Qt::LeftButton, {}, QPoint(3 + 5 * cw, 2 * lh + lh / 2));
+    EXPECT_EQ(e->caretLine(), 2);
+    EXPECT_EQ(e->caretColumn(), 5);
+    QTest::mousePress(e->viewport(), Qt::LeftButton, {}, QPoint(2, lh / 2));
+    QMouseEvent drag(QEvent::MouseMove, QPointF(3 + 4 * cw, lh / 2), e->viewport()->mapToGlobal(QPointF(3 + 4 * cw, lh / 2)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(e->viewport(), &drag);
+    QTest::mouseRelease(e->viewport(), Qt::LeftButton, {}, QPoint(3 + 4 * cw, lh / 2));
+    EXPECT_EQ(e->selectedText(), "DROP");
+    // While a run holds the script, typing changes nothing.
+    e->setReadOnly(true);
+    QTest::keyClicks(e, "zz");
+    EXPECT_EQ(form.script().text(), "DROP TABLE [a]\r\n\r\nDROP TABLE [b]");
+}
+
+TEST_F(Form4Test, ALongScriptScrollsToItsEndAndTakesEdits)
+{
+    // The view keeps up with a long script without holding a copy of it:
+    // the last line can be reached and edited.
+    qm::sqlwindow::Form4 form;
+    form.show();
+    for (int i = 0; i < 200000; ++i)
+        form.script().appendLine(u"insert into [t] (a) values (1)");
+    QCoreApplication::processEvents();
+    ScriptEditor* e = form.Text1;
+    e->setFocus();
+    QTest::keyClick(e, Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(e->caretLine(), 200000);
+    EXPECT_GE(e->firstVisibleLine() + e->visibleLines(), 200000);
+    QTest::keyClick(e, Qt::Key_Backspace);
+    EXPECT_EQ(form.script().lineCount(), 200000);
+    EXPECT_FALSE(form.script().text().endsWith("\r\n"));
+    QTest::keyClick(e, Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(e->firstVisibleLine(), 0);
+    EXPECT_EQ(form.lblStatus->text(), "200,000 lines");
+}
+
+} // namespace
