@@ -10,8 +10,10 @@
 #endif
 
 #include <QByteArray>
+#include <QStringEncoder>
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -132,6 +134,7 @@ struct Side {
     providers::SqlSession* sqlSession = nullptr;
 #endif
     std::optional<sql::Parser> parser;
+    sql::Statement statement; // reused: its buffers keep their capacity
     bool batched = false;
 
     explicit Side(ado::Connection& c) : connection(c) {}
@@ -165,7 +168,6 @@ struct Side {
         try {
 #ifdef QM_HAVE_PROVIDERS
             if (sqlSession) {
-                sql::Statement statement;
                 if (!parser->parse(where.text, statement)) {
                     counted = false;
                     return std::nullopt;
@@ -249,9 +251,14 @@ ScriptRunResult ExecuteScript(const ScriptBuffer& script, ScriptTarget target, a
                 ++end;
             const bool lastPiece = end >= total;
             const qsizetype pieceStart = pos;
-            piece = carried;
+            // One buffer serves every piece, so its pages are not handed
+            // back and faulted in again for each.
             const qsizetype carriedBytes = carried.size();
-            piece += text.mid(pos, end - pos).toUtf8();
+            piece.resize(carriedBytes + 3 * (end - pos));
+            std::memcpy(piece.data(), carried.constData(), static_cast<std::size_t>(carriedBytes));
+            QStringEncoder utf8(QStringEncoder::Utf8);
+            char* written = utf8.appendToBuffer(piece.data() + carriedBytes, text.mid(pos, end - pos));
+            piece.resize(written - piece.constData());
             carried.clear();
             pos = end;
 
