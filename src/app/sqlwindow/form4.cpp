@@ -4,6 +4,7 @@
 #include "dataaccess/connectionstrings.h"
 #include "shell/dialogs.h"
 #include "shell/errorreport.h"
+#include "shell/placement.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -17,30 +18,11 @@
 
 namespace qm::sqlwindow {
 
+using shell::DefaultPointerAtEnd;
+using shell::place;
 using shell::Twips;
 
 namespace {
-
-template <class W>
-W* place(W* w, const char* name, int left, int top, int width, int height)
-{
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
-    return w;
-}
-
-// The pointer goes back to the default when the run ends, also when one of
-// its steps failed on the way.
-class DefaultPointerAtEnd {
-public:
-    explicit DefaultPointerAtEnd(shell::WindowPointer* p) : p_(p) {}
-    ~DefaultPointerAtEnd() { p_->setKind(shell::PointerKind::Default); }
-    DefaultPointerAtEnd(const DefaultPointerAtEnd&) = delete;
-    DefaultPointerAtEnd& operator=(const DefaultPointerAtEnd&) = delete;
-
-private:
-    shell::WindowPointer* p_;
-};
 
 QString number(qsizetype n) { return QLocale(QLocale::English, QLocale::UnitedStates).toString(static_cast<qlonglong>(n)); }
 
