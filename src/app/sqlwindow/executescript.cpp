@@ -13,6 +13,7 @@
 #include <QStringEncoder>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -28,8 +29,10 @@ namespace {
 constexpr qsizetype kPieceUnits = 1 << 20;
 // How many failures the report names.
 constexpr std::size_t kFailuresKept = 10;
-// Statements between two progress calls.
+// Statements between two progress calls at the most, and the longest time.
 constexpr qsizetype kProgressEvery = 4096;
+using Clock = std::chrono::steady_clock;
+constexpr auto kProgressInterval = std::chrono::milliseconds(50);
 // A failing statement is quoted up to this many characters.
 constexpr qsizetype kQuotedChars = 200;
 
@@ -239,6 +242,7 @@ ScriptRunResult ExecuteScript(const ScriptBuffer& script, ScriptTarget target, a
     QByteArray carried;        // a statement that may go on in the next piece
     QByteArray piece;
     qsizetype sinceProgress = 0;
+    Clock::time_point nextProgress = Clock::now() + kProgressInterval;
     bool stopped = false;
 
     try {
@@ -292,8 +296,11 @@ ScriptRunResult ExecuteScript(const ScriptBuffer& script, ScriptTarget target, a
                 }
                 if (counted) {
                     ++result.statements;
-                    if (progress && ++sinceProgress >= kProgressEvery) {
+                    // Slow statements (copies of whole tables) report
+                    // sooner than after a few thousand.
+                    if (progress && (++sinceProgress >= kProgressEvery || Clock::now() >= nextProgress)) {
                         sinceProgress = 0;
+                        nextProgress = Clock::now() + kProgressInterval;
                         const qsizetype into = static_cast<qsizetype>(st.text.data() - bytes.data()) - carriedBytes;
                         const qsizetype pieceBytes = std::max<qsizetype>(piece.size() - carriedBytes, 1);
                         const qsizetype units = pieceStart + std::max<qsizetype>(into, 0) * (end - pieceStart) / pieceBytes;
