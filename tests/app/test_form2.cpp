@@ -3,6 +3,7 @@
 // then its buttons, boxes and pointer.
 
 #include "mainwindow_fixture.h"
+#include "sqlwindow/form4.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -201,6 +202,36 @@ TEST_F(Form2Test, StartUpGoesStraightToTheMainWindowWithTheRememberedDatabases)
     ASSERT_TRUE(main);
     EXPECT_TRUE(main->isVisible());
     EXPECT_EQ(main->AccessRows.ListCount(), 6);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Form2Test, TheSqlWindowIsMadeOnFirstUseRefillsTheListsAndComesBackEmptyAfterClosing)
+{
+    auto& w = next();
+    w.setExecuteCaption("Execute SQL On FoxPro");
+    w.script().appendLine(u"DROP TABLE `pricelist`");
+    w.showSqlWindow();
+    qm::sqlwindow::Form4& sql = w.SqlWindow();
+    EXPECT_TRUE(sql.isVisible());
+    EXPECT_EQ(sql.PushButton1->text(), "Execute SQL On FoxPro");
+    EXPECT_EQ(&w.script(), &sql.script());
+
+    // Running it reads both lists again.
+    w.FoxProRows.Clear();
+    w.AccessRows.Clear();
+    sql.PushButton1_Click();
+    EXPECT_EQ(w.FoxProRows.names(), QStringList({"suppliers", "preferred_prices"}));
+    EXPECT_EQ(w.AccessRows.ListCount(), 6);
+    EXPECT_FALSE(fs::exists(foxFolder / "pricelist.dbf"));
+
+    sql.close();
+    qm::sqlwindow::Form4& again = w.SqlWindow();
+    EXPECT_TRUE(again.script().isEmpty());
+    EXPECT_EQ(again.PushButton1->text(), "Execute SQL On X");
+    EXPECT_FALSE(again.isVisible());
 }
 
 } // namespace

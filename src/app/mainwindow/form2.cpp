@@ -7,7 +7,9 @@
 #include "shell/dialogs.h"
 #include "shell/errorreport.h"
 #include "shell/form1.h"
+#include "shell/placement.h"
 #include "shell/settings.h"
+#include "sqlwindow/form4.h"
 #include "toaccess/sendtoaccess.h"
 #include "tofoxpro/sendtofoxpro.h"
 
@@ -22,18 +24,10 @@
 namespace qm::mainwindow {
 
 using shell::ErrorHandler;
+using shell::place;
 using shell::Twips;
 
 namespace {
-
-// Left, top, width, height in twips, inside the frame for a frame's controls.
-template <class W>
-W* place(W* w, const char* name, int left, int top, int width, int height)
-{
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
-    return w;
-}
 
 QListView* makeList(QGroupBox* frame, const char* name, dataaccess::ObjectList& rows)
 {
@@ -231,14 +225,42 @@ void Form2::setPointer(int pointer)
                                                        : shell::PointerKind::Default);
 }
 
-sqlwindow::ScriptBuffer& Form2::script() { return script_; }
+sqlwindow::Form4& Form2::SqlWindow()
+{
+    if (sqlWindow_ && sqlWindowClosed_ && !sqlWindow_->isVisible())
+        sqlWindow_.reset();
+    if (!sqlWindow_) {
+        sqlWindowClosed_ = false;
+        sqlWindow_ = std::make_unique<sqlwindow::Form4>();
+        sqlWindow_->installEventFilter(this);
+        sqlWindow_->Form_Load();
+        // After every run the lists show the databases as they now are.
+        sqlWindow_->RefillLists = [this] {
+            dataaccess::FillAccessList(AccessRows, form1_ ? form1_->Text3->text() : QString());
+            dataaccess::FillFoxProList(FoxProRows, dataaccess::FoxProConnectionString());
+        };
+    }
+    return *sqlWindow_;
+}
 
-void Form2::setExecuteCaption(const QString& caption) { executeCaption_ = caption; }
+bool Form2::eventFilter(QObject* watched, QEvent* event)
+{
+    // Whether the user's close was accepted shows afterwards: the window is
+    // hidden.  SqlWindow() looks then.
+    if (sqlWindow_ && watched == sqlWindow_.get() && event->type() == QEvent::Close)
+        sqlWindowClosed_ = true;
+    return QWidget::eventFilter(watched, event);
+}
+
+sqlwindow::ScriptBuffer& Form2::script() { return SqlWindow().script(); }
+
+void Form2::setExecuteCaption(const QString& caption) { SqlWindow().PushButton1->setText(caption); }
 
 void Form2::showSqlWindow()
 {
-    // The SQL window shows script() with executeCaption() once it is part
-    // of the program.
+    sqlwindow::Form4& w = SqlWindow();
+    w.show();
+    w.raise();
 }
 
 QString Form2::showCustomization(const QString&, const QString&, const QString& mSQL)

@@ -27,6 +27,9 @@ class QPushButton;
 namespace qm::shell {
 class Form1;
 }
+namespace qm::sqlwindow {
+class Form4;
+}
 
 namespace qm::mainwindow {
 
@@ -97,17 +100,18 @@ public:
     void showSqlWindow() override;
     QString showCustomization(const QString& mType, const QString& mTableName, const QString& mSQL) override;
 
-    // The execute caption a transfer set last (until the SQL window is
-    // wired to this window, it keeps it here).
-    const QString& executeCaption() const { return executeCaption_; }
+    // The SQL window beside this one, made (and loaded) on first use.  One
+    // the user closed is made anew, empty, the next time it is needed.
+    sqlwindow::Form4& SqlWindow();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     shell::Form1* form1_;
-    sqlwindow::ScriptBuffer script_;
-    QString executeCaption_;
+    std::unique_ptr<sqlwindow::Form4> sqlWindow_;
+    bool sqlWindowClosed_ = false;
 };
 
 // Lets "Next >" of the connection window (and its start-up check) lead to

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string_view>
 #include <vector>
 
 namespace qm::ado {
@@ -43,6 +44,10 @@ struct ScriptRunResult {
 // length done in code units; returning false stops the run after the
 // statement in hand.
 using ScriptProgress = std::function<bool(qsizetype statementsDone, qsizetype unitsDone, qsizetype unitsTotal)>;
+
+// True for a free-table copy line: SELECT ... INTO [type;DATABASE=...].[name]
+// FROM ..., whatever the external type ("dBase IV", "FoxPro 3.0"...).
+bool IsFreeTableCopy(std::string_view statement);
 
 ScriptRunResult ExecuteScript(const ScriptBuffer& script, ScriptTarget target, ado::Connection& foxpro,
                               ado::Connection& access, const ScriptProgress& progress = {});

@@ -1,5 +1,7 @@
 #include "sqlwindow/scriptbuffer.h"
 
+#include <algorithm>
+
 namespace qm::sqlwindow {
 
 ScriptBuffer::ScriptBuffer(QObject* parent) : QObject(parent) {}
@@ -86,6 +88,60 @@ QStringView ScriptBuffer::line(qsizetype index) const
     while (end > start && (text_[end - 1] == QLatin1Char('\n') || text_[end - 1] == QLatin1Char('\r')))
         --end;
     return QStringView(text_).mid(start, end - start);
+}
+
+qsizetype ScriptBuffer::lineStart(qsizetype index) const
+{
+    if (index <= 0 || lineStarts_.empty())
+        return 0;
+    if (index >= static_cast<qsizetype>(lineStarts_.size()))
+        return text_.size();
+    return lineStarts_[static_cast<std::size_t>(index)];
+}
+
+qsizetype ScriptBuffer::lineAt(qsizetype pos) const
+{
+    if (lineStarts_.empty() || pos <= 0)
+        return 0;
+    const auto it = std::upper_bound(lineStarts_.begin(), lineStarts_.end(), std::min(pos, text_.size()));
+    return std::max<qsizetype>(static_cast<qsizetype>(it - lineStarts_.begin()) - 1, 0);
+}
+
+void ScriptBuffer::replace(qsizetype from, qsizetype count, QStringView text)
+{
+    from = std::clamp<qsizetype>(from, 0, text_.size());
+    count = std::clamp<qsizetype>(count, 0, text_.size() - from);
+    if (count == 0 && text.isEmpty())
+        return;
+    text_.replace(from, count, text.toString());
+    const qsizetype delta = text.size() - count;
+
+    // Whether a line starts at p depends only on the characters at p - 1
+    // and p: a start after LF, or after a CR that no LF follows, and at 0 in
+    // a text that is not empty.  Starts before the edit stay; starts past it
+    // stay too, moved by delta; the ones in between are found again.
+    const qsizetype n = text_.size();
+    const QChar* d = text_.constData();
+    auto lo = std::lower_bound(lineStarts_.begin(), lineStarts_.end(), from);
+    auto hi = std::upper_bound(lo, lineStarts_.end(), from + count);
+    for (auto it = hi; it != lineStarts_.end(); ++it)
+        *it += delta;
+    std::vector<qsizetype> fresh;
+    const qsizetype last = std::min(from + text.size(), n);
+    for (qsizetype p = from; p <= last; ++p) {
+        bool starts = false;
+        if (p == 0)
+            starts = n > 0;
+        else if (d[p - 1] == QLatin1Char('\n'))
+            starts = true;
+        else if (d[p - 1] == QLatin1Char('\r'))
+            starts = p == n || d[p] != QLatin1Char('\n');
+        if (starts)
+            fresh.push_back(p);
+    }
+    const auto at = lineStarts_.erase(lo, hi);
+    lineStarts_.insert(at, fresh.begin(), fresh.end());
+    emit edited(from, count, text.size());
 }
 
 } // namespace qm::sqlwindow

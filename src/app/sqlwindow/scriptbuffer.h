@@ -37,11 +37,26 @@ public:
     qsizetype lineCount() const;
     QStringView line(qsizetype index) const; // without its line end
 
+    // The whole text without a copy; valid until the next change.
+    QStringView view() const { return text_; }
+    // Where line index starts, and the line that holds position pos.  After
+    // a final line end the text has an empty line of its own, numbered
+    // lineCount(): lineAt(length()) gives it and lineStart() of it is
+    // length().
+    qsizetype lineStart(qsizetype index) const;
+    qsizetype lineAt(qsizetype pos) const;
+    // Replaces count code units at from by text (the editor's typing,
+    // deleting and pasting).  Only the lines around the edit are indexed
+    // again.
+    void replace(qsizetype from, qsizetype count, QStringView text);
+
 signals:
     // Text was added at the end; it starts at oldLength.
     void appended(qsizetype oldLength);
     // The text was replaced or cleared.
     void reset();
+    // count code units at from became insertedLength code units (replace).
+    void edited(qsizetype from, qsizetype count, qsizetype insertedLength);
 
 private:
     void indexFrom(qsizetype from);
