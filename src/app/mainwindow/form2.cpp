@@ -58,7 +58,7 @@ Form2::Form2(shell::Form1* connectionWindow, QWidget* parent) : QWidget(parent),
     setFont(shell::ControlFont());
     setFixedSize(Twips(8040), Twips(5985));
 
-    Frame1 = place(new QGroupBox(QStringLiteral("Access Tables & Queries"), this), "Frame1", 120, 120, 3840, 4700);
+    Frame1 = place(new QGroupBox(QStringLiteral("Access Tables && Queries"), this), "Frame1", 120, 120, 3840, 4700);
     List1 = makeList(Frame1, "List1", AccessRows);
     PushButton10 = place(new QPushButton(QStringLiteral("Select All"), Frame1), "PushButton10", 240, 2100, 1600, 400);
     PushButton11 = place(new QPushButton(QStringLiteral("Deselect All"), Frame1), "PushButton11", 1960, 2100, 1600, 400);
@@ -70,7 +70,7 @@ Form2::Form2(shell::Form1* connectionWindow, QWidget* parent) : QWidget(parent),
     PushButton6 = place(new QPushButton(QStringLiteral("Rename Table / Query"), Frame1), "PushButton6", 240, 4100,
                         3330, 405);
 
-    Frame2 = place(new QGroupBox(QStringLiteral("FoxPro Tables & Queries"), this), "Frame2", 4080, 120, 3840, 4700);
+    Frame2 = place(new QGroupBox(QStringLiteral("FoxPro Tables && Queries"), this), "Frame2", 4080, 120, 3840, 4700);
     List2 = makeList(Frame2, "List2", FoxProRows);
     PushButton8 = place(new QPushButton(QStringLiteral("Select All"), Frame2), "PushButton8", 240, 2100, 1600, 400);
     PushButton9 = place(new QPushButton(QStringLiteral("Deselect All"), Frame2), "PushButton9", 1960, 2100, 1600, 400);
