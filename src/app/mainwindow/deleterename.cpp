@@ -12,7 +12,7 @@
 #include "shell/errorreport.h"
 #include "storage/storage.h"
 
-#include <memory>
+#include <functional>
 
 namespace qm::mainwindow {
 
@@ -22,9 +22,24 @@ using shell::PointerKind;
 
 namespace {
 
-void execute(ado::Connection& connection, const QString& statement)
+// Both delete buttons: nothing without a current row; otherwise every
+// selected row, from the last to the first (so the rows still to come keep
+// their places), has its statement executed and leaves the list.  A failed
+// statement is reported and its row goes all the same: the next reading of
+// the catalog shows it again.
+void deleteSelectedRows(ErrorHandler& h, dataaccess::ObjectList& rows, ado::Connection& connection,
+                        const std::function<QString(int)>& statementFor)
 {
-    connection.Execute(statement.toStdString());
+    if (rows.ListIndex() < 0) {
+        h.run(30, [&] { shell::MsgBox(QStringLiteral("Please select a table")); });
+        return;
+    }
+    for (int i = rows.ListCount() - 1; i >= 0; --i) {
+        if (!rows.Selected(i))
+            continue;
+        h.run(40, [&] { connection.Execute(statementFor(i).toStdString()); });
+        h.run(50, [&] { rows.RemoveItem(i); });
+    }
 }
 
 } // namespace
@@ -40,22 +55,11 @@ void Form2::PushButton1_Click()
         connection.Mode = ado::adModeReadWrite;
         connection.Open(dataaccess::AccessConnectionString(QString(), QString()).toStdString());
     });
-    if (AccessRows.ListIndex() < 0) {
-        h.run(30, [&] { shell::MsgBox(QStringLiteral("Please select a table")); });
-    } else {
-        for (int i = AccessRows.ListCount() - 1; i >= 0; --i) {
-            if (!AccessRows.Selected(i))
-                continue;
-            // A saved query goes as a query: DROP VIEW never reaches a table.
-            h.run(40, [&] {
-                const QString name = AccessRows.List(i);
-                execute(connection, (AccessRows.kind(i) == kKindView ? QStringLiteral("DROP VIEW ")
-                                                                      : QStringLiteral("DROP TABLE ")) +
-                                        dataaccess::QuotedName(name) + QStringLiteral(";"));
-            });
-            h.run(50, [&] { AccessRows.RemoveItem(i); });
-        }
-    }
+    // A saved query goes as a query: DROP VIEW never reaches a table.
+    deleteSelectedRows(h, AccessRows, connection, [&](int i) {
+        return (AccessRows.kind(i) == kKindView ? QStringLiteral("DROP VIEW ") : QStringLiteral("DROP TABLE ")) +
+               dataaccess::QuotedName(AccessRows.List(i)) + QStringLiteral(";");
+    });
     h.run(60, [&] { MousePointer->setKind(PointerKind::Default); });
 }
 
@@ -71,20 +75,11 @@ void Form2::PushButton5_Click()
         container = dataaccess::ConnectionWindowFields().option1;
         connection.Open(dataaccess::FoxProConnectionString().toStdString());
     });
-    if (FoxProRows.ListIndex() < 0) {
-        h.run(30, [&] { shell::MsgBox(QStringLiteral("Please select a table")); });
-    } else {
-        for (int i = FoxProRows.ListCount() - 1; i >= 0; --i) {
-            if (!FoxProRows.Selected(i))
-                continue;
-            h.run(40, [&] {
-                const bool view = container && FoxProRows.kind(i) == kKindView;
-                execute(connection, (view ? QStringLiteral("DROP VIEW ") : QStringLiteral("DROP TABLE ")) +
-                                        dataaccess::QuotedName(FoxProRows.List(i)));
-            });
-            h.run(50, [&] { FoxProRows.RemoveItem(i); });
-        }
-    }
+    deleteSelectedRows(h, FoxProRows, connection, [&](int i) {
+        const bool view = container && FoxProRows.kind(i) == kKindView;
+        return (view ? QStringLiteral("DROP VIEW ") : QStringLiteral("DROP TABLE ")) +
+               dataaccess::QuotedName(FoxProRows.List(i));
+    });
     h.run(60, [&] { MousePointer->setKind(PointerKind::Default); });
 }
 
