@@ -4,6 +4,7 @@
 #include "ado/ado.h"
 #include "dataaccess/access.h"
 #include "dataaccess/foxpro.h"
+#include "dataaccess/objectlist.h"
 #include "mainwindow_fixture.h"
 
 #include <filesystem>
@@ -22,6 +23,16 @@ TEST_F(CatalogTest, TableExistenceIgnoresCaseAndQueries)
     EXPECT_TRUE(AccessTableExists(qs(mdb), "", "ORDERS"));
     EXPECT_FALSE(AccessTableExists(qs(mdb), "", "Orders by Customer"));
     EXPECT_FALSE(AccessTableExists(qs(scratch / "none.mdb"), "", "Orders"));
+}
+
+TEST_F(CatalogTest, AMissingAccessFileIsSaidOnceAndLeavesTheListAsItWas)
+{
+    ObjectList list;
+    list.AddItem("Kept", kKindTable);
+    FillAccessList(list, qs(scratch / "none.mdb"));
+    EXPECT_EQ(dialogs.messages(), QStringList({"Unable to access the database."}));
+    EXPECT_EQ(list.names(), QStringList({"Kept"}));
+    EXPECT_EQ(list.ListIndex(), 0);
 }
 
 TEST_F(CatalogTest, SavedQueriesAreStoredAndReadWithThePassword)
