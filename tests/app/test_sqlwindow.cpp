@@ -239,6 +239,8 @@ TEST_F(ScriptTest, AClosedConnectionFailsEveryStatementItWouldRun)
     EXPECT_EQ(r.statements, 2);
     EXPECT_EQ(r.failed, 2);
     EXPECT_FALSE(r.ok());
+    EXPECT_TRUE(r.report().startsWith("2 of 2 statements failed.\r\nLine 1: The FoxPro database is not open: "))
+        << r.report().toStdString();
 }
 
 } // namespace
@@ -320,6 +322,7 @@ TEST_F(Form4Test, ExecutesOnFoxProShowingProgressAndRoutesTheFreeTableLine)
         EXPECT_TRUE(form.Text1->isReadOnly());
         EXPECT_FALSE(form.PushButton1->isEnabled());
         EXPECT_TRUE(form.ProgressBar1->isVisible());
+        EXPECT_EQ(form.MousePointer->kind(), qm::shell::PointerKind::Hourglass);
         // A second press while it runs starts nothing.
         form.PushButton1_Click();
     });
@@ -336,6 +339,7 @@ TEST_F(Form4Test, ExecutesOnFoxProShowingProgressAndRoutesTheFreeTableLine)
     EXPECT_FALSE(form.isExecuting());
     EXPECT_FALSE(form.Text1->isReadOnly());
     EXPECT_FALSE(form.ProgressBar1->isVisible());
+    EXPECT_EQ(form.MousePointer->kind(), qm::shell::PointerKind::Default);
     EXPECT_EQ(form.lblStatus->text(), "5,001 lines");
     // The script is not changed by running it.
     EXPECT_EQ(form.script().lineCount(), 5001);

@@ -504,10 +504,10 @@ void ScriptEditor::onEdited(qsizetype from, qsizetype count, qsizetype insertedL
 
 void ScriptEditor::scheduleRefresh()
 {
-    viewport()->update();
     if (refreshPending_)
         return;
     refreshPending_ = true;
+    viewport()->update();
     QTimer::singleShot(0, this, [this] {
         if (refreshPending_)
             refresh();
