@@ -99,6 +99,48 @@ TEST_F(ScriptTest, LineIndexFollowsAppendsAndEdits)
     EXPECT_TRUE(b.isEmpty());
 }
 
+TEST_F(ScriptTest, EditsAnywhereKeepTextAndLinesAsAFreshBufferHasThem)
+{
+    // Edits at random places (each moves the gap the buffer keeps at the
+    // last edit), lines read in between, appends, all against a plain copy.
+    ScriptBuffer b;
+    QString model;
+    std::uint32_t seed = 12345;
+    auto rnd = [&](std::uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return n ? (seed >> 8) % n : 0;
+    };
+    const QString pieces[] = {"a", "\r\n", "\r", "\n", "xyz", "", "insert into t values (1)\r\n", "\r\n\r\n", QString(5000, 'q')};
+    for (int step = 0; step < 3000; ++step) {
+        if (step % 97 == 0) {
+            b.appendLine(u"appended");
+            model += "appended\r\n";
+        }
+        const qsizetype from = rnd(static_cast<std::uint32_t>(model.size() + 1));
+        const qsizetype count = std::min<qsizetype>(rnd(4), model.size() - from);
+        const QString& text = pieces[rnd(std::size(pieces))];
+        b.replace(from, count, text);
+        model.replace(from, count, text);
+        ASSERT_EQ(b.length(), model.size());
+        if (b.length() > 0) {
+            const qsizetype probe = rnd(static_cast<std::uint32_t>(b.length()));
+            ASSERT_EQ(b.at(probe), model[probe]) << step;
+            (void)b.line(b.lineAt(probe));
+        }
+        if (step % 300 == 0 || step == 2999) {
+            ScriptBuffer fresh;
+            fresh.setText(model);
+            ASSERT_EQ(b.lineCount(), fresh.lineCount()) << step;
+            for (qsizetype i = 0; i < fresh.lineCount(); ++i) {
+                ASSERT_EQ(b.lineStart(i), fresh.lineStart(i)) << step << " line " << i;
+                ASSERT_EQ(b.line(i), fresh.line(i)) << step << " line " << i;
+            }
+            ASSERT_EQ(b.mid(3, 40), model.mid(3, 40));
+            ASSERT_EQ(b.text(), model) << step;
+        }
+    }
+}
+
 TEST_F(ScriptTest, FreeTableCopyLinesAreRecognised)
 {
     EXPECT_TRUE(IsFreeTableCopy("SELECT * INTO [dBase IV;DATABASE=/tmp/x;].[t] FROM `t`"));
