@@ -64,6 +64,14 @@ int dbfreadCount(const fs::path& dbf)
 
 class ScriptTest : public qm::test::AppTest {};
 
+// Runs on copies of the sample databases, both open.
+class ScriptRunTest : public qm::test::AppTest {
+protected:
+    ScriptRunTest() : db(scratch.path()), fox(open(db.dbc)), acc(open(db.mdb)) {}
+    SampleCopies db;
+    std::unique_ptr<qm::ado::Connection> fox, acc;
+};
+
 TEST_F(ScriptTest, LineIndexFollowsAppendsAndEdits)
 {
     ScriptBuffer b;
@@ -151,13 +159,10 @@ TEST_F(ScriptTest, FreeTableCopyLinesAreRecognised)
     EXPECT_FALSE(IsFreeTableCopy("SELECT 'into [dBase IV;DATABASE=/x;]' FROM t"));
 }
 
-TEST_F(ScriptTest, RunsOnFoxProWithTheFreeTableLineOnAccess)
+TEST_F(ScriptRunTest, RunsOnFoxProWithTheFreeTableLineOnAccess)
 {
-    SampleCopies db(scratch.path());
     const fs::path out = scratch / "free";
     fs::create_directory(out);
-    auto fox = open(db.dbc);
-    auto acc = open(db.mdb);
     const std::int64_t products = rowCount(*acc, "Products");
     const std::int64_t before = rowCount(*fox, "pricelist");
 
@@ -200,11 +205,8 @@ TEST_F(ScriptTest, RunsOnFoxProWithTheFreeTableLineOnAccess)
     EXPECT_EQ(dbfreadCount(out / "prodcopy.dbf"), products);
 }
 
-TEST_F(ScriptTest, RunsOnAccessAndStatementsMaySpanLines)
+TEST_F(ScriptRunTest, RunsOnAccessAndStatementsMaySpanLines)
 {
-    SampleCopies db(scratch.path());
-    auto fox = open(db.dbc);
-    auto acc = open(db.mdb);
     const std::int64_t before = rowCount(*acc, "Customers");
     ScriptBuffer script;
     script.appendLine(u"insert into [Customers] (Company, City)");
@@ -228,13 +230,10 @@ TEST_F(ScriptTest, RunsOnAccessAndStatementsMaySpanLines)
     EXPECT_EQ(fresh.out, "ID,Label\n1,\"one\"\n");
 }
 
-TEST_F(ScriptTest, LongScriptsKeepStatementsWholeAndLinesRight)
+TEST_F(ScriptRunTest, LongScriptsKeepStatementsWholeAndLinesRight)
 {
     // Well over a million characters, so the run takes the script in
     // several pieces; every statement spans two lines and some share one.
-    SampleCopies db(scratch.path());
-    auto fox = open(db.dbc);
-    auto acc = open(db.mdb);
     const std::int64_t before = rowCount(*fox, "pricelist");
     ScriptBuffer script;
     const int n = 24000;
@@ -253,11 +252,8 @@ TEST_F(ScriptTest, LongScriptsKeepStatementsWholeAndLinesRight)
     EXPECT_EQ(rowCount(*fox, "pricelist"), before + 2 * n);
 }
 
-TEST_F(ScriptTest, StoppingEndsAfterTheStatementInHand)
+TEST_F(ScriptRunTest, StoppingEndsAfterTheStatementInHand)
 {
-    SampleCopies db(scratch.path());
-    auto fox = open(db.dbc);
-    auto acc = open(db.mdb);
     const std::int64_t before = rowCount(*fox, "pricelist");
     ScriptBuffer script;
     for (int i = 0; i < 10000; ++i)
@@ -269,15 +265,13 @@ TEST_F(ScriptTest, StoppingEndsAfterTheStatementInHand)
     EXPECT_EQ(rowCount(*fox, "pricelist"), before + r.statements);
 }
 
-TEST_F(ScriptTest, AClosedConnectionFailsEveryStatementItWouldRun)
+TEST_F(ScriptRunTest, AClosedConnectionFailsEveryStatementItWouldRun)
 {
-    SampleCopies db(scratch.path());
-    qm::ado::Connection fox; // never opened
-    auto acc = open(db.mdb);
+    qm::ado::Connection closed; // never opened
     ScriptBuffer script;
     script.appendLine(u"insert into pricelist (supplier) values ('EXO')");
     script.appendLine(u"insert into pricelist (supplier) values ('TOK')");
-    const ScriptRunResult r = ExecuteScript(script, ScriptTarget::FoxPro, fox, *acc);
+    const ScriptRunResult r = ExecuteScript(script, ScriptTarget::FoxPro, closed, *acc);
     EXPECT_EQ(r.statements, 2);
     EXPECT_EQ(r.failed, 2);
     EXPECT_FALSE(r.ok());

@@ -142,10 +142,7 @@ void ScriptEditor::selectAll()
     if (!buffer_)
         return;
     anchor_ = 0;
-    caret_ = buffer_->length();
-    ensureCaretVisible();
-    viewport()->update();
-    emit caretMoved();
+    moveCaretTo(buffer_->length(), true);
 }
 
 void ScriptEditor::ensureCaretVisible()
