@@ -265,6 +265,27 @@ TEST_F(ScriptRunTest, StoppingEndsAfterTheStatementInHand)
     EXPECT_EQ(rowCount(*fox, "pricelist"), before + r.statements);
 }
 
+TEST_F(ScriptRunTest, LinesAppendedWhileItRunsAreRunToo)
+{
+    // The window lets messages through during a run; a transfer may add to
+    // the script then.  The buffer grows (and moves) under the run.
+    const std::int64_t before = rowCount(*fox, "pricelist");
+    ScriptBuffer script;
+    for (int i = 0; i < 5000; ++i)
+        script.appendLine(QStringLiteral("insert into pricelist (supplier,item) values ('EXO','%1')").arg(i));
+    bool added = false;
+    const ScriptRunResult r = ExecuteScript(script, ScriptTarget::FoxPro, *fox, *acc, [&](qsizetype, qsizetype, qsizetype) {
+        if (!added)
+            for (int i = 0; i < 20000; ++i)
+                script.appendLine(u"insert into pricelist (supplier,item) values ('TOK','late')");
+        added = true;
+        return true;
+    });
+    EXPECT_TRUE(r.ok()) << r.report().toStdString();
+    EXPECT_EQ(r.statements, 25000);
+    EXPECT_EQ(rowCount(*fox, "pricelist"), before + 25000);
+}
+
 TEST_F(ScriptRunTest, AClosedConnectionFailsEveryStatementItWouldRun)
 {
     qm::ado::Connection closed; // never opened

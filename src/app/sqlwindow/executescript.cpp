@@ -237,8 +237,9 @@ ScriptRunResult ExecuteScript(const ScriptBuffer& script, ScriptTarget target, a
         }
     };
 
-    const QStringView text = script.view();
-    const qsizetype total = text.size();
+    // The text is looked at afresh for every piece: while the progress
+    // callback lets window messages through, something may append to it.
+    qsizetype total = script.length();
     qsizetype pos = 0;         // code units of the script taken so far
     qsizetype pieceLine = 1;   // script line where the piece's first statement starts
     QByteArray carried;        // a statement that may go on in the next piece
@@ -248,7 +249,8 @@ ScriptRunResult ExecuteScript(const ScriptBuffer& script, ScriptTarget target, a
     bool stopped = false;
 
     try {
-        while (pos < total) {
+        while (pos < (total = script.length())) {
+            const QStringView text = script.view();
             qsizetype end = std::min(total, pos + kPieceUnits);
             // Pieces end after a line end, so that no line is cut.
             while (end < total && text[end - 1] != QLatin1Char('\n') && text[end - 1] != QLatin1Char('\r'))
@@ -313,7 +315,7 @@ ScriptRunResult ExecuteScript(const ScriptBuffer& script, ScriptTarget target, a
                 st = next;
                 have = more;
             }
-            if (lastPiece)
+            if (lastPiece && script.length() <= pos)
                 break;
             if (carried.isEmpty())
                 pieceLine = script.lineAt(pos) + 1; // a piece of blank lines
