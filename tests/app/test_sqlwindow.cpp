@@ -64,6 +64,14 @@ int dbfreadCount(const fs::path& dbf)
 
 class ScriptTest : public qm::test::AppTest {};
 
+// Runs on copies of the sample databases, both open.
+class ScriptRunTest : public qm::test::AppTest {
+protected:
+    ScriptRunTest() : db(scratch.path()), fox(open(db.dbc)), acc(open(db.mdb)) {}
+    SampleCopies db;
+    std::unique_ptr<qm::ado::Connection> fox, acc;
+};
+
 TEST_F(ScriptTest, LineIndexFollowsAppendsAndEdits)
 {
     ScriptBuffer b;
@@ -99,6 +107,48 @@ TEST_F(ScriptTest, LineIndexFollowsAppendsAndEdits)
     EXPECT_TRUE(b.isEmpty());
 }
 
+TEST_F(ScriptTest, EditsAnywhereKeepTextAndLinesAsAFreshBufferHasThem)
+{
+    // Edits at random places (each moves the gap the buffer keeps at the
+    // last edit), lines read in between, appends, all against a plain copy.
+    ScriptBuffer b;
+    QString model;
+    std::uint32_t seed = 12345;
+    auto rnd = [&](std::uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return n ? (seed >> 8) % n : 0;
+    };
+    const QString pieces[] = {"a", "\r\n", "\r", "\n", "xyz", "", "insert into t values (1)\r\n", "\r\n\r\n", QString(5000, 'q')};
+    for (int step = 0; step < 3000; ++step) {
+        if (step % 97 == 0) {
+            b.appendLine(u"appended");
+            model += "appended\r\n";
+        }
+        const qsizetype from = rnd(static_cast<std::uint32_t>(model.size() + 1));
+        const qsizetype count = std::min<qsizetype>(rnd(4), model.size() - from);
+        const QString& text = pieces[rnd(std::size(pieces))];
+        b.replace(from, count, text);
+        model.replace(from, count, text);
+        ASSERT_EQ(b.length(), model.size());
+        if (b.length() > 0) {
+            const qsizetype probe = rnd(static_cast<std::uint32_t>(b.length()));
+            ASSERT_EQ(b.at(probe), model[probe]) << step;
+            (void)b.line(b.lineAt(probe));
+        }
+        if (step % 300 == 0 || step == 2999) {
+            ScriptBuffer fresh;
+            fresh.setText(model);
+            ASSERT_EQ(b.lineCount(), fresh.lineCount()) << step;
+            for (qsizetype i = 0; i < fresh.lineCount(); ++i) {
+                ASSERT_EQ(b.lineStart(i), fresh.lineStart(i)) << step << " line " << i;
+                ASSERT_EQ(b.line(i), fresh.line(i)) << step << " line " << i;
+            }
+            ASSERT_EQ(b.mid(3, 40), model.mid(3, 40));
+            ASSERT_EQ(b.text(), model) << step;
+        }
+    }
+}
+
 TEST_F(ScriptTest, FreeTableCopyLinesAreRecognised)
 {
     EXPECT_TRUE(IsFreeTableCopy("SELECT * INTO [dBase IV;DATABASE=/tmp/x;].[t] FROM `t`"));
@@ -109,13 +159,10 @@ TEST_F(ScriptTest, FreeTableCopyLinesAreRecognised)
     EXPECT_FALSE(IsFreeTableCopy("SELECT 'into [dBase IV;DATABASE=/x;]' FROM t"));
 }
 
-TEST_F(ScriptTest, RunsOnFoxProWithTheFreeTableLineOnAccess)
+TEST_F(ScriptRunTest, RunsOnFoxProWithTheFreeTableLineOnAccess)
 {
-    SampleCopies db(scratch.path());
     const fs::path out = scratch / "free";
     fs::create_directory(out);
-    auto fox = open(db.dbc);
-    auto acc = open(db.mdb);
     const std::int64_t products = rowCount(*acc, "Products");
     const std::int64_t before = rowCount(*fox, "pricelist");
 
@@ -158,11 +205,8 @@ TEST_F(ScriptTest, RunsOnFoxProWithTheFreeTableLineOnAccess)
     EXPECT_EQ(dbfreadCount(out / "prodcopy.dbf"), products);
 }
 
-TEST_F(ScriptTest, RunsOnAccessAndStatementsMaySpanLines)
+TEST_F(ScriptRunTest, RunsOnAccessAndStatementsMaySpanLines)
 {
-    SampleCopies db(scratch.path());
-    auto fox = open(db.dbc);
-    auto acc = open(db.mdb);
     const std::int64_t before = rowCount(*acc, "Customers");
     ScriptBuffer script;
     script.appendLine(u"insert into [Customers] (Company, City)");
@@ -186,13 +230,10 @@ TEST_F(ScriptTest, RunsOnAccessAndStatementsMaySpanLines)
     EXPECT_EQ(fresh.out, "ID,Label\n1,\"one\"\n");
 }
 
-TEST_F(ScriptTest, LongScriptsKeepStatementsWholeAndLinesRight)
+TEST_F(ScriptRunTest, LongScriptsKeepStatementsWholeAndLinesRight)
 {
     // Well over a million characters, so the run takes the script in
     // several pieces; every statement spans two lines and some share one.
-    SampleCopies db(scratch.path());
-    auto fox = open(db.dbc);
-    auto acc = open(db.mdb);
     const std::int64_t before = rowCount(*fox, "pricelist");
     ScriptBuffer script;
     const int n = 24000;
@@ -211,11 +252,8 @@ TEST_F(ScriptTest, LongScriptsKeepStatementsWholeAndLinesRight)
     EXPECT_EQ(rowCount(*fox, "pricelist"), before + 2 * n);
 }
 
-TEST_F(ScriptTest, StoppingEndsAfterTheStatementInHand)
+TEST_F(ScriptRunTest, StoppingEndsAfterTheStatementInHand)
 {
-    SampleCopies db(scratch.path());
-    auto fox = open(db.dbc);
-    auto acc = open(db.mdb);
     const std::int64_t before = rowCount(*fox, "pricelist");
     ScriptBuffer script;
     for (int i = 0; i < 10000; ++i)
@@ -227,18 +265,39 @@ TEST_F(ScriptTest, StoppingEndsAfterTheStatementInHand)
     EXPECT_EQ(rowCount(*fox, "pricelist"), before + r.statements);
 }
 
-TEST_F(ScriptTest, AClosedConnectionFailsEveryStatementItWouldRun)
+TEST_F(ScriptRunTest, LinesAppendedWhileItRunsAreRunToo)
 {
-    SampleCopies db(scratch.path());
-    qm::ado::Connection fox; // never opened
-    auto acc = open(db.mdb);
+    // The window lets messages through during a run; a transfer may add to
+    // the script then.  The buffer grows (and moves) under the run.
+    const std::int64_t before = rowCount(*fox, "pricelist");
+    ScriptBuffer script;
+    for (int i = 0; i < 5000; ++i)
+        script.appendLine(QStringLiteral("insert into pricelist (supplier,item) values ('EXO','%1')").arg(i));
+    bool added = false;
+    const ScriptRunResult r = ExecuteScript(script, ScriptTarget::FoxPro, *fox, *acc, [&](qsizetype, qsizetype, qsizetype) {
+        if (!added)
+            for (int i = 0; i < 20000; ++i)
+                script.appendLine(u"insert into pricelist (supplier,item) values ('TOK','late')");
+        added = true;
+        return true;
+    });
+    EXPECT_TRUE(r.ok()) << r.report().toStdString();
+    EXPECT_EQ(r.statements, 25000);
+    EXPECT_EQ(rowCount(*fox, "pricelist"), before + 25000);
+}
+
+TEST_F(ScriptRunTest, AClosedConnectionFailsEveryStatementItWouldRun)
+{
+    qm::ado::Connection closed; // never opened
     ScriptBuffer script;
     script.appendLine(u"insert into pricelist (supplier) values ('EXO')");
     script.appendLine(u"insert into pricelist (supplier) values ('TOK')");
-    const ScriptRunResult r = ExecuteScript(script, ScriptTarget::FoxPro, fox, *acc);
+    const ScriptRunResult r = ExecuteScript(script, ScriptTarget::FoxPro, closed, *acc);
     EXPECT_EQ(r.statements, 2);
     EXPECT_EQ(r.failed, 2);
     EXPECT_FALSE(r.ok());
+    EXPECT_TRUE(r.report().startsWith("2 of 2 statements failed.\r\nLine 1: The FoxPro database is not open: "))
+        << r.report().toStdString();
 }
 
 } // namespace
@@ -320,6 +379,7 @@ TEST_F(Form4Test, ExecutesOnFoxProShowingProgressAndRoutesTheFreeTableLine)
         EXPECT_TRUE(form.Text1->isReadOnly());
         EXPECT_FALSE(form.PushButton1->isEnabled());
         EXPECT_TRUE(form.ProgressBar1->isVisible());
+        EXPECT_EQ(form.MousePointer->kind(), qm::shell::PointerKind::Hourglass);
         // A second press while it runs starts nothing.
         form.PushButton1_Click();
     });
@@ -336,6 +396,7 @@ TEST_F(Form4Test, ExecutesOnFoxProShowingProgressAndRoutesTheFreeTableLine)
     EXPECT_FALSE(form.isExecuting());
     EXPECT_FALSE(form.Text1->isReadOnly());
     EXPECT_FALSE(form.ProgressBar1->isVisible());
+    EXPECT_EQ(form.MousePointer->kind(), qm::shell::PointerKind::Default);
     EXPECT_EQ(form.lblStatus->text(), "5,001 lines");
     // The script is not changed by running it.
     EXPECT_EQ(form.script().lineCount(), 5001);

@@ -117,7 +117,8 @@ QString ScriptRunResult::report() const
 {
     QString r = QStringLiteral("%1 of %2 statements failed.").arg(failed).arg(statements);
     for (const ScriptFailure& f : firstFailures) {
-        r += QStringLiteral("\r\nLine %1: %2").arg(f.line).arg(f.message);
+        // Line 0: a failure of the whole run rather than of one statement.
+        r += f.line > 0 ? QStringLiteral("\r\nLine %1: %2").arg(f.line).arg(f.message) : QStringLiteral("\r\n") + f.message;
         if (!f.statement.isEmpty())
             r += QStringLiteral("\r\n    ") + f.statement;
     }
@@ -131,6 +132,7 @@ namespace {
 // One of the two connections as the run uses it.
 struct Side {
     ado::Connection& connection;
+    const char* name; // which database, for the messages
     std::optional<QString> unusable; // why the connection can't run anything
     ado::Session* session = nullptr;
 #ifdef QM_HAVE_PROVIDERS
@@ -140,14 +142,14 @@ struct Side {
     sql::Statement statement; // reused: its buffers keep their capacity
     bool batched = false;
 
-    explicit Side(ado::Connection& c) : connection(c) {}
+    Side(ado::Connection& c, const char* n) : connection(c), name(n) {}
 
     void open()
     {
         try {
             session = &connection.session();
         } catch (const std::exception& e) {
-            unusable = QString::fromUtf8(e.what());
+            unusable = QStringLiteral("The %1 database is not open: %2").arg(QLatin1String(name), QString::fromUtf8(e.what()));
             return;
         }
 #ifdef QM_HAVE_PROVIDERS
@@ -218,7 +220,7 @@ ScriptRunResult ExecuteScript(const ScriptBuffer& script, ScriptTarget target, a
                               ado::Connection& access, const ScriptProgress& progress)
 {
     ScriptRunResult result;
-    Side fox(foxpro), acc(access);
+    Side fox(foxpro, "FoxPro"), acc(access, "Access");
     Side& main = target == ScriptTarget::FoxPro ? fox : acc;
     main.open();
     bool accessOpened = &main == &acc;
@@ -235,8 +237,9 @@ ScriptRunResult ExecuteScript(const ScriptBuffer& script, ScriptTarget target, a
         }
     };
 
-    const QStringView text = script.view();
-    const qsizetype total = text.size();
+    // The text is looked at afresh for every piece: while the progress
+    // callback lets window messages through, something may append to it.
+    qsizetype total = script.length();
     qsizetype pos = 0;         // code units of the script taken so far
     qsizetype pieceLine = 1;   // script line where the piece's first statement starts
     QByteArray carried;        // a statement that may go on in the next piece
@@ -246,7 +249,8 @@ ScriptRunResult ExecuteScript(const ScriptBuffer& script, ScriptTarget target, a
     bool stopped = false;
 
     try {
-        while (pos < total) {
+        while (pos < (total = script.length())) {
+            const QStringView text = script.view();
             qsizetype end = std::min(total, pos + kPieceUnits);
             // Pieces end after a line end, so that no line is cut.
             while (end < total && text[end - 1] != QLatin1Char('\n') && text[end - 1] != QLatin1Char('\r'))
@@ -311,12 +315,15 @@ ScriptRunResult ExecuteScript(const ScriptBuffer& script, ScriptTarget target, a
                 st = next;
                 have = more;
             }
-            if (lastPiece)
+            if (lastPiece && script.length() <= pos)
                 break;
             if (carried.isEmpty())
                 pieceLine = script.lineAt(pos) + 1; // a piece of blank lines
         }
     } catch (const StopRun&) {
+        stopped = true;
+    } catch (const std::bad_alloc&) {
+        fail(0, {}, QStringLiteral("Not enough memory to go on with the script; the statements before stay."));
         stopped = true;
     }
 

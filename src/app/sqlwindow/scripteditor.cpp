@@ -106,7 +106,7 @@ QString ScriptEditor::selectedText() const
     if (!buffer_ || !hasSelection())
         return {};
     const qsizetype a = std::min(caret_, anchor_), b = std::max(caret_, anchor_);
-    return buffer_->view().mid(a, b - a).toString();
+    return buffer_->mid(a, b - a);
 }
 
 // ---- caret and selection ----
@@ -118,12 +118,12 @@ void ScriptEditor::moveCaretTo(qsizetype pos, bool keepAnchor, bool keepColumn)
     const qsizetype n = buffer_ ? buffer_->length() : 0;
     pos = std::clamp<qsizetype>(pos, 0, n);
     if (buffer_ && pos > 0 && pos < n) {
-        const QStringView t = buffer_->view();
+        const ScriptBuffer& t = *buffer_;
         // Never between the CR and the LF of one line end, nor inside a
         // surrogate pair.
-        if (t[pos - 1] == QLatin1Char('\r') && t[pos] == QLatin1Char('\n'))
+        if (t.at(pos - 1) == QLatin1Char('\r') && t.at(pos) == QLatin1Char('\n'))
             pos = pos > caret_ ? pos + 1 : pos - 1;
-        else if (t[pos].isLowSurrogate() && t[pos - 1].isHighSurrogate())
+        else if (t.at(pos).isLowSurrogate() && t.at(pos - 1).isHighSurrogate())
             pos = pos > caret_ ? pos + 1 : pos - 1;
     }
     caret_ = pos;
@@ -142,10 +142,7 @@ void ScriptEditor::selectAll()
     if (!buffer_)
         return;
     anchor_ = 0;
-    caret_ = buffer_->length();
-    ensureCaretVisible();
-    viewport()->update();
-    emit caretMoved();
+    moveCaretTo(buffer_->length(), true);
 }
 
 void ScriptEditor::ensureCaretVisible()
@@ -180,7 +177,7 @@ void ScriptEditor::replaceRange(qsizetype from, qsizetype count, const QString& 
     if (!buffer_)
         return;
     if (recordUndo) {
-        undo_.push_back({from, buffer_->view().mid(from, count).toString(), text});
+        undo_.push_back({from, buffer_->mid(from, count), text});
         if (undo_.size() > kUndoSteps)
             undo_.erase(undo_.begin());
         redo_.clear();
@@ -267,8 +264,8 @@ void ScriptEditor::keyPressEvent(QKeyEvent* event)
     }
     const bool shift = event->modifiers() & Qt::ShiftModifier;
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
-    const QStringView t = buffer_->view();
-    const qsizetype n = t.size();
+    const ScriptBuffer& t = *buffer_;
+    const qsizetype n = t.length();
     const qsizetype line = caretLine();
     const qsizetype lineStart = buffer_->lineStart(line);
     const qsizetype column = caret_ - lineStart;
@@ -301,9 +298,9 @@ void ScriptEditor::keyPressEvent(QKeyEvent* event)
                 moveCaretTo(std::min(caret_, anchor_), false);
             else if (ctrl) {
                 qsizetype p = caret_;
-                while (p > 0 && !isWordChar(t[p - 1]))
+                while (p > 0 && !isWordChar(t.at(p - 1)))
                     --p;
-                while (p > 0 && isWordChar(t[p - 1]))
+                while (p > 0 && isWordChar(t.at(p - 1)))
                     --p;
                 moveCaretTo(p, shift);
             } else if (column == 0 && line > 0)
@@ -316,9 +313,9 @@ void ScriptEditor::keyPressEvent(QKeyEvent* event)
                 moveCaretTo(std::max(caret_, anchor_), false);
             else if (ctrl) {
                 qsizetype p = caret_;
-                while (p < n && isWordChar(t[p]))
+                while (p < n && isWordChar(t.at(p)))
                     ++p;
-                while (p < n && !isWordChar(t[p]))
+                while (p < n && !isWordChar(t.at(p)))
                     ++p;
                 moveCaretTo(p, shift);
             } else if (column >= lineLength(line))
@@ -353,7 +350,7 @@ void ScriptEditor::keyPressEvent(QKeyEvent* event)
                 qsizetype from = caret_ - 1;
                 if (column == 0)
                     from = buffer_->lineStart(line - 1) + lineLength(line - 1); // the whole line end
-                else if (from > 0 && t[from].isLowSurrogate() && t[from - 1].isHighSurrogate())
+                else if (from > 0 && t.at(from).isLowSurrogate() && t.at(from - 1).isHighSurrogate())
                     --from;
                 replaceRange(from, caret_ - from, QString());
             }
@@ -367,7 +364,7 @@ void ScriptEditor::keyPressEvent(QKeyEvent* event)
                 qsizetype to = caret_ + 1;
                 if (column >= lineLength(line))
                     to = buffer_->lineStart(line + 1);
-                else if (to < n && t[caret_].isHighSurrogate() && t[to].isLowSurrogate())
+                else if (to < n && t.at(caret_).isHighSurrogate() && t.at(to).isLowSurrogate())
                     ++to;
                 replaceRange(caret_, to - caret_, QString());
             }
@@ -418,11 +415,11 @@ void ScriptEditor::mouseDoubleClickEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton || !buffer_)
         return;
-    const QStringView t = buffer_->view();
+    const ScriptBuffer& t = *buffer_;
     qsizetype a = positionAt(event->position().toPoint()), b = a;
-    while (a > 0 && isWordChar(t[a - 1]))
+    while (a > 0 && isWordChar(t.at(a - 1)))
         --a;
-    while (b < t.size() && isWordChar(t[b]))
+    while (b < t.length() && isWordChar(t.at(b)))
         ++b;
     moveCaretTo(a, false);
     moveCaretTo(b, true);
@@ -504,10 +501,10 @@ void ScriptEditor::onEdited(qsizetype from, qsizetype count, qsizetype insertedL
 
 void ScriptEditor::scheduleRefresh()
 {
-    viewport()->update();
     if (refreshPending_)
         return;
     refreshPending_ = true;
+    viewport()->update();
     QTimer::singleShot(0, this, [this] {
         if (refreshPending_)
             refresh();
