@@ -1,6 +1,7 @@
 // quillmere: the desktop program.  Its start-up is the connection window's
 // load; everything else follows from there.
 
+#include "mainwindow/form2.h"
 #include "shell/chrome.h"
 #include "shell/form1.h"
 
@@ -12,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
@@ -42,6 +44,8 @@ int main(int argc, char** argv)
     QApplication::setWindowIcon(qm::shell::ApplicationIcon());
 
     qm::shell::Form1 form;
+    std::unique_ptr<qm::mainwindow::Form2> mainWindow;
+    qm::mainwindow::ConnectMainWindow(form, mainWindow);
     form.Start();
     return app.exec();
 }

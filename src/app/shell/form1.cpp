@@ -2,10 +2,12 @@
 
 #include "ado/ado.h"
 #include "dataaccess/connectionstrings.h"
+#include "dataaccess/foxpro.h"
 #include "shell/addfolder.h"
 #include "shell/dialogs.h"
 #include "shell/errorreport.h"
 #include "shell/isinstalled.h"
+#include "shell/placement.h"
 #include "shell/settings.h"
 
 #include <QApplication>
@@ -19,35 +21,12 @@ namespace qm::shell {
 
 namespace {
 
-// Positions are written as the window was designed: left, top, width,
-// height in twips, counted inside the frame for the controls of a frame.
-template <class W>
-W* place(W* w, const char* name, int left, int top, int width, int height)
-{
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
-    return w;
-}
-
 const QString kAccessFilter = QStringLiteral(
     "All Microsoft Databases (*.mdb,*.accdb)|*.*db|Microsoft Database (*.mdb)|*.mdb|"
     "Microsoft 2007 Database (*.accdb)|*.accdb|");
 const QString kFoxProFilter = QStringLiteral("Microsoft Database (*.dbc)|*.dbc|");
 // Read-only box ticked, explorer-style dialog, long file names.
 constexpr unsigned kOpenFlags = 0x280001;
-
-// The pointer goes back to the default when an action ends, also when one
-// of its steps failed on the way.
-class DefaultPointerAtEnd {
-public:
-    explicit DefaultPointerAtEnd(WindowPointer* p) : p_(p) {}
-    ~DefaultPointerAtEnd() { p_->setKind(PointerKind::Default); }
-    DefaultPointerAtEnd(const DefaultPointerAtEnd&) = delete;
-    DefaultPointerAtEnd& operator=(const DefaultPointerAtEnd&) = delete;
-
-private:
-    WindowPointer* p_;
-};
 
 } // namespace
 
@@ -149,29 +128,17 @@ void Form1::Form_Load()
     h.run(100, [&] { Text4->setText(GetSetting(QString::fromLatin1(key::AccessPassword))); });
     // Going straight on when the remembered databases are usable.
     h.run(110, [&] {
-        if (PathExists(Text3->text()) && TestFoxProConnection())
+        if (PathExists(Text3->text()) && dataaccess::TestFoxProConnection())
             NextAction();
     });
     h.run(120, [&] { CheckInstalled(); });
-}
-
-bool Form1::TestFoxProConnection()
-{
-    try {
-        ado::Connection connection;
-        connection.CursorLocation = ado::adUseServer;
-        connection.Open(dataaccess::FoxProConnectionString().toStdString());
-        return true;
-    } catch (...) {
-        return false;
-    }
 }
 
 void Form1::NextAction()
 {
     MousePointer->setKind(PointerKind::Hourglass);
     DefaultPointerAtEnd atEnd(MousePointer);
-    if (PathExists(Text3->text()) && TestFoxProConnection()) {
+    if (PathExists(Text3->text()) && dataaccess::TestFoxProConnection()) {
         if (OpenMainWindow) {
             wentToMainWindow_ = true;
             OpenMainWindow();

@@ -89,10 +89,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // Opens the FoxPro source the fields name and lets it go; true when it
-    // opened.  Shows nothing.
-    bool TestFoxProConnection();
-
     bool wentToMainWindow_ = false;
 };
 

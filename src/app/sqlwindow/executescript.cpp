@@ -10,8 +10,11 @@
 #endif
 
 #include <QByteArray>
+#include <QStringEncoder>
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,8 +29,10 @@ namespace {
 constexpr qsizetype kPieceUnits = 1 << 20;
 // How many failures the report names.
 constexpr std::size_t kFailuresKept = 10;
-// Statements between two progress calls.
+// Statements between two progress calls at the most, and the longest time.
 constexpr qsizetype kProgressEvery = 4096;
+using Clock = std::chrono::steady_clock;
+constexpr auto kProgressInterval = std::chrono::milliseconds(50);
 // A failing statement is quoted up to this many characters.
 constexpr qsizetype kQuotedChars = 200;
 
@@ -112,7 +117,8 @@ QString ScriptRunResult::report() const
 {
     QString r = QStringLiteral("%1 of %2 statements failed.").arg(failed).arg(statements);
     for (const ScriptFailure& f : firstFailures) {
-        r += QStringLiteral("\r\nLine %1: %2").arg(f.line).arg(f.message);
+        // Line 0: a failure of the whole run rather than of one statement.
+        r += f.line > 0 ? QStringLiteral("\r\nLine %1: %2").arg(f.line).arg(f.message) : QStringLiteral("\r\n") + f.message;
         if (!f.statement.isEmpty())
             r += QStringLiteral("\r\n    ") + f.statement;
     }
@@ -126,22 +132,24 @@ namespace {
 // One of the two connections as the run uses it.
 struct Side {
     ado::Connection& connection;
+    const char* name; // which database, for the messages
     std::optional<QString> unusable; // why the connection can't run anything
     ado::Session* session = nullptr;
 #ifdef QM_HAVE_PROVIDERS
     providers::SqlSession* sqlSession = nullptr;
 #endif
     std::optional<sql::Parser> parser;
+    sql::Statement statement; // reused: its buffers keep their capacity
     bool batched = false;
 
-    explicit Side(ado::Connection& c) : connection(c) {}
+    Side(ado::Connection& c, const char* n) : connection(c), name(n) {}
 
     void open()
     {
         try {
             session = &connection.session();
         } catch (const std::exception& e) {
-            unusable = QString::fromUtf8(e.what());
+            unusable = QStringLiteral("The %1 database is not open: %2").arg(QLatin1String(name), QString::fromUtf8(e.what()));
             return;
         }
 #ifdef QM_HAVE_PROVIDERS
@@ -165,7 +173,6 @@ struct Side {
         try {
 #ifdef QM_HAVE_PROVIDERS
             if (sqlSession) {
-                sql::Statement statement;
                 if (!parser->parse(where.text, statement)) {
                     counted = false;
                     return std::nullopt;
@@ -213,7 +220,7 @@ ScriptRunResult ExecuteScript(const ScriptBuffer& script, ScriptTarget target, a
                               ado::Connection& access, const ScriptProgress& progress)
 {
     ScriptRunResult result;
-    Side fox(foxpro), acc(access);
+    Side fox(foxpro, "FoxPro"), acc(access, "Access");
     Side& main = target == ScriptTarget::FoxPro ? fox : acc;
     main.open();
     bool accessOpened = &main == &acc;
@@ -230,17 +237,20 @@ ScriptRunResult ExecuteScript(const ScriptBuffer& script, ScriptTarget target, a
         }
     };
 
-    const QStringView text = script.view();
-    const qsizetype total = text.size();
+    // The text is looked at afresh for every piece: while the progress
+    // callback lets window messages through, something may append to it.
+    qsizetype total = script.length();
     qsizetype pos = 0;         // code units of the script taken so far
     qsizetype pieceLine = 1;   // script line where the piece's first statement starts
     QByteArray carried;        // a statement that may go on in the next piece
     QByteArray piece;
     qsizetype sinceProgress = 0;
+    Clock::time_point nextProgress = Clock::now() + kProgressInterval;
     bool stopped = false;
 
     try {
-        while (pos < total) {
+        while (pos < (total = script.length())) {
+            const QStringView text = script.view();
             qsizetype end = std::min(total, pos + kPieceUnits);
             // Pieces end after a line end, so that no line is cut.
             while (end < total && text[end - 1] != QLatin1Char('\n') && text[end - 1] != QLatin1Char('\r'))
@@ -249,9 +259,14 @@ ScriptRunResult ExecuteScript(const ScriptBuffer& script, ScriptTarget target, a
                 ++end;
             const bool lastPiece = end >= total;
             const qsizetype pieceStart = pos;
-            piece = carried;
+            // One buffer serves every piece, so its pages are not handed
+            // back and faulted in again for each.
             const qsizetype carriedBytes = carried.size();
-            piece += text.mid(pos, end - pos).toUtf8();
+            piece.resize(carriedBytes + 3 * (end - pos));
+            std::memcpy(piece.data(), carried.constData(), static_cast<std::size_t>(carriedBytes));
+            QStringEncoder utf8(QStringEncoder::Utf8);
+            char* written = utf8.appendToBuffer(piece.data() + carriedBytes, text.mid(pos, end - pos));
+            piece.resize(written - piece.constData());
             carried.clear();
             pos = end;
 
@@ -285,8 +300,11 @@ ScriptRunResult ExecuteScript(const ScriptBuffer& script, ScriptTarget target, a
                 }
                 if (counted) {
                     ++result.statements;
-                    if (progress && ++sinceProgress >= kProgressEvery) {
+                    // Slow statements (copies of whole tables) report
+                    // sooner than after a few thousand.
+                    if (progress && (++sinceProgress >= kProgressEvery || Clock::now() >= nextProgress)) {
                         sinceProgress = 0;
+                        nextProgress = Clock::now() + kProgressInterval;
                         const qsizetype into = static_cast<qsizetype>(st.text.data() - bytes.data()) - carriedBytes;
                         const qsizetype pieceBytes = std::max<qsizetype>(piece.size() - carriedBytes, 1);
                         const qsizetype units = pieceStart + std::max<qsizetype>(into, 0) * (end - pieceStart) / pieceBytes;
@@ -297,12 +315,15 @@ ScriptRunResult ExecuteScript(const ScriptBuffer& script, ScriptTarget target, a
                 st = next;
                 have = more;
             }
-            if (lastPiece)
+            if (lastPiece && script.length() <= pos)
                 break;
             if (carried.isEmpty())
                 pieceLine = script.lineAt(pos) + 1; // a piece of blank lines
         }
     } catch (const StopRun&) {
+        stopped = true;
+    } catch (const std::bad_alloc&) {
+        fail(0, {}, QStringLiteral("Not enough memory to go on with the script; the statements before stay."));
         stopped = true;
     }
 

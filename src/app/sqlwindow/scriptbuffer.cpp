@@ -1,6 +1,7 @@
 #include "sqlwindow/scriptbuffer.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace qm::sqlwindow {
 
@@ -11,12 +12,14 @@ ScriptBuffer::~ScriptBuffer() = default;
 void ScriptBuffer::clear()
 {
     text_.clear();
+    gap_ = gapLength_ = 0;
     lineStarts_.clear();
     emit reset();
 }
 
 void ScriptBuffer::appendLine(QStringView statement)
 {
+    closeGap();
     const qsizetype old = text_.size();
     text_.append(statement);
     text_.append(QLatin1String("\r\n"));
@@ -28,6 +31,7 @@ void ScriptBuffer::append(QStringView text)
 {
     if (text.isEmpty())
         return;
+    closeGap();
     const qsizetype old = text_.size();
     text_.append(text);
     indexFrom(old);
@@ -37,14 +41,59 @@ void ScriptBuffer::append(QStringView text)
 void ScriptBuffer::setText(QStringView text)
 {
     text_ = text.toString();
+    gap_ = gapLength_ = 0;
     lineStarts_.clear();
     indexFrom(0);
     emit reset();
 }
 
-QString ScriptBuffer::text() const { return text_; }
+QString ScriptBuffer::text() const
+{
+    closeGap();
+    return text_;
+}
 
-qsizetype ScriptBuffer::length() const { return text_.size(); }
+QStringView ScriptBuffer::view() const
+{
+    closeGap();
+    return text_;
+}
+
+QString ScriptBuffer::mid(qsizetype from, qsizetype count) const
+{
+    from = std::clamp<qsizetype>(from, 0, length());
+    count = std::clamp<qsizetype>(count, 0, length() - from);
+    if (from + count <= gap_)
+        return text_.mid(from, count);
+    if (from >= gap_)
+        return text_.mid(from + gapLength_, count);
+    return text_.mid(from, gap_ - from) + text_.mid(gap_ + gapLength_, from + count - gap_);
+}
+
+void ScriptBuffer::moveGap(qsizetype to) const
+{
+    if (gapLength_ == 0) {
+        gap_ = to;
+        return;
+    }
+    if (to == gap_)
+        return;
+    QChar* d = text_.data();
+    if (to < gap_)
+        std::memmove(d + to + gapLength_, d + to, static_cast<std::size_t>(gap_ - to) * sizeof(QChar));
+    else
+        std::memmove(d + gap_, d + gap_ + gapLength_, static_cast<std::size_t>(to - gap_) * sizeof(QChar));
+    gap_ = to;
+}
+
+void ScriptBuffer::closeGap() const
+{
+    if (gapLength_ == 0)
+        return;
+    text_.remove(gap_, gapLength_);
+    gapLength_ = 0;
+    gap_ = text_.size();
+}
 
 void ScriptBuffer::indexFrom(qsizetype from)
 {
@@ -74,7 +123,7 @@ qsizetype ScriptBuffer::lineCount() const
     if (lineStarts_.empty())
         return 0;
     // The last start at the very end of the text begins no line.
-    return static_cast<qsizetype>(lineStarts_.size()) - (lineStarts_.back() == text_.size() ? 1 : 0);
+    return static_cast<qsizetype>(lineStarts_.size()) - (lineStarts_.back() == length() ? 1 : 0);
 }
 
 QStringView ScriptBuffer::line(qsizetype index) const
@@ -84,10 +133,14 @@ QStringView ScriptBuffer::line(qsizetype index) const
     const qsizetype start = lineStarts_[static_cast<std::size_t>(index)];
     qsizetype end = index + 1 < static_cast<qsizetype>(lineStarts_.size())
                         ? lineStarts_[static_cast<std::size_t>(index + 1)]
-                        : text_.size();
-    while (end > start && (text_[end - 1] == QLatin1Char('\n') || text_[end - 1] == QLatin1Char('\r')))
+                        : length();
+    while (end > start && (at(end - 1) == QLatin1Char('\n') || at(end - 1) == QLatin1Char('\r')))
         --end;
-    return QStringView(text_).mid(start, end - start);
+    // A line the gap cuts in two is made whole by moving the gap before it.
+    if (start < gap_ && end > gap_)
+        moveGap(start);
+    const qsizetype physical = start < gap_ ? start : start + gapLength_;
+    return QStringView(text_).mid(physical, end - start);
 }
 
 qsizetype ScriptBuffer::lineStart(qsizetype index) const
@@ -95,7 +148,7 @@ qsizetype ScriptBuffer::lineStart(qsizetype index) const
     if (index <= 0 || lineStarts_.empty())
         return 0;
     if (index >= static_cast<qsizetype>(lineStarts_.size()))
-        return text_.size();
+        return length();
     return lineStarts_[static_cast<std::size_t>(index)];
 }
 
@@ -103,26 +156,35 @@ qsizetype ScriptBuffer::lineAt(qsizetype pos) const
 {
     if (lineStarts_.empty() || pos <= 0)
         return 0;
-    const auto it = std::upper_bound(lineStarts_.begin(), lineStarts_.end(), pos);
-    qsizetype line = static_cast<qsizetype>(it - lineStarts_.begin()) - 1;
-    return std::clamp<qsizetype>(line, 0, std::max<qsizetype>(lineCount() - 1, 0));
+    const auto it = std::upper_bound(lineStarts_.begin(), lineStarts_.end(), std::min(pos, length()));
+    return std::max<qsizetype>(static_cast<qsizetype>(it - lineStarts_.begin()) - 1, 0);
 }
 
 void ScriptBuffer::replace(qsizetype from, qsizetype count, QStringView text)
 {
-    from = std::clamp<qsizetype>(from, 0, text_.size());
-    count = std::clamp<qsizetype>(count, 0, text_.size() - from);
+    from = std::clamp<qsizetype>(from, 0, length());
+    count = std::clamp<qsizetype>(count, 0, length() - from);
     if (count == 0 && text.isEmpty())
         return;
-    text_.replace(from, count, text.toString());
+    // The gap comes to the edit; what is replaced joins it, the new text
+    // fills it from the front.
+    moveGap(from);
+    gapLength_ += count;
+    if (gapLength_ < text.size()) {
+        const qsizetype more = text.size() - gapLength_ + std::max<qsizetype>(4096, length() / 64);
+        text_.insert(gap_, QString(more, QChar()));
+        gapLength_ += more;
+    }
+    std::memcpy(text_.data() + gap_, text.data(), static_cast<std::size_t>(text.size()) * sizeof(QChar));
+    gap_ += text.size();
+    gapLength_ -= text.size();
     const qsizetype delta = text.size() - count;
 
     // Whether a line starts at p depends only on the characters at p - 1
     // and p: a start after LF, or after a CR that no LF follows, and at 0 in
     // a text that is not empty.  Starts before the edit stay; starts past it
     // stay too, moved by delta; the ones in between are found again.
-    const qsizetype n = text_.size();
-    const QChar* d = text_.constData();
+    const qsizetype n = length();
     auto lo = std::lower_bound(lineStarts_.begin(), lineStarts_.end(), from);
     auto hi = std::upper_bound(lo, lineStarts_.end(), from + count);
     for (auto it = hi; it != lineStarts_.end(); ++it)
@@ -133,10 +195,10 @@ void ScriptBuffer::replace(qsizetype from, qsizetype count, QStringView text)
         bool starts = false;
         if (p == 0)
             starts = n > 0;
-        else if (d[p - 1] == QLatin1Char('\n'))
+        else if (at(p - 1) == QLatin1Char('\n'))
             starts = true;
-        else if (d[p - 1] == QLatin1Char('\r'))
-            starts = p == n || d[p] != QLatin1Char('\n');
+        else if (at(p - 1) == QLatin1Char('\r'))
+            starts = p == n || at(p) != QLatin1Char('\n');
         if (starts)
             fresh.push_back(p);
     }

@@ -569,8 +569,16 @@ public:
     void remove(std::string_view t, std::uint64_t id) override { writing().remove(t, id); }
     void createView(std::string_view name, std::string_view sql) override { writing().createView(name, sql); }
     void dropView(std::string_view name) override { writing().dropView(name); }
-    void beginBatch() override { writing().beginBatch(); }
+    // A batch opened before the first change is handed to the writer when
+    // it comes: a script that only reads never needs one (and an Access 97
+    // file, which can't be written here, can still be read by scripts).
+    void beginBatch() override {
+        ++batchDepth_;
+        if (writer_) writer_->beginBatch();
+    }
     void endBatch() override {
+        if (batchDepth_ == 0) return;
+        --batchDepth_;
         if (writer_) writer_->endBatch();
     }
 
@@ -584,6 +592,7 @@ private:
         if (!writer_) {
             writer_ = std::make_unique<WritableDatabase>(path_, options_);
             reader_.reset();
+            for (int i = 0; i < batchDepth_; ++i) writer_->beginBatch();
         }
         return *writer_;
     }
@@ -592,6 +601,7 @@ private:
     storage::OpenOptions options_;
     std::shared_ptr<storage::Database> reader_;
     std::unique_ptr<storage::Database> writer_;
+    int batchDepth_ = 0;
 };
 
 } // namespace

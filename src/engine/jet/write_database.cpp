@@ -801,9 +801,18 @@ void JetWriter::update(const std::string& table, std::uint64_t rowId, std::span<
     // Values not given keep what the row holds.
     for (std::size_t i = 0; i < values.size(); ++i)
         if (i >= row.size() || row[i].isEmpty()) values[i] = old[i];
+    CallGuard guard{*this};
+    rewriteRow(def, at, old, values);
+    endCall();
+    guard.done = true;
+}
+
+// Writes the row's new values in its place (or moves it when it grew),
+// keeping the table's indexes in step.  The caller holds the call guard.
+void JetWriter::rewriteRow(TableDefinition& def, RowLocation at, const std::vector<Value>& old,
+                           const std::vector<Value>& values) {
     const std::vector<std::string> oldKeys = allKeys(def, old), newKeys = allKeys(def, values);
     checkKeys(def, values, newKeys, at);
-    CallGuard guard{*this};
     for (std::size_t i = 0; i < def.realIndexes.size(); ++i)
         if (oldKeys[i] != newKeys[i] && !oldKeys[i].empty()) indexRemove(def, i, oldKeys[i], at);
     // Old long values go; the new row writes its own.
@@ -859,8 +868,6 @@ void JetWriter::update(const std::string& table, std::uint64_t rowId, std::span<
     for (std::size_t i = 0; i < def.realIndexes.size(); ++i)
         if (oldKeys[i] != newKeys[i] && !newKeys[i].empty()) indexInsert(def, i, newKeys[i], at);
     if (std::find(dirtyDefs_.begin(), dirtyDefs_.end(), def.page) == dirtyDefs_.end()) dirtyDefs_.push_back(def.page);
-    endCall();
-    guard.done = true;
 }
 
 void JetWriter::remove(const std::string& table, std::uint64_t rowId) {
@@ -1123,6 +1130,32 @@ void JetWriter::renameObject(const std::string& oldName, const std::string& newN
     for (std::size_t i = 0; i < objs.realIndexes.size(); ++i)
         if (oldKeys[i] != newKeys[i] && !newKeys[i].empty()) indexInsert(objs, i, newKeys[i], at);
     if (std::find(dirtyDefs_.begin(), dirtyDefs_.end(), objs.page) == dirtyDefs_.end()) dirtyDefs_.push_back(objs.page);
+    // Relationships name their tables: they follow the table to its new name.
+    if (auto rel = o->type == 1 ? findObject(kTables, "MSysRelationships") : std::nullopt) {
+        TableDefinition& rels = definition(std::uint32_t(rel->id) & 0x00FFFFFF, rel->name);
+        std::vector<std::pair<RowLocation, std::vector<Value>>> renamed;
+        scan(rels, [&](RowLocation where, const std::vector<Value>& v) {
+            for (std::size_t i = 0; i < rels.columns.size(); ++i) {
+                const WColumn* c = rels.byNumber()[i];
+                if ((c->name == "szObject" || c->name == "szReferencedObject") && !v[i].isNull() &&
+                    storage::namesEqual(v[i].rawString(), o->name)) {
+                    renamed.emplace_back(where, v);
+                    break;
+                }
+            }
+            return true;
+        });
+        for (auto& [where, v] : renamed) {
+            std::vector<Value> changed = v;
+            for (std::size_t i = 0; i < rels.columns.size(); ++i) {
+                const WColumn* c = rels.byNumber()[i];
+                if ((c->name == "szObject" || c->name == "szReferencedObject") && !v[i].isNull() &&
+                    storage::namesEqual(v[i].rawString(), o->name))
+                    changed[i] = Value::string(newName);
+            }
+            rewriteRow(rels, where, v, changed);
+        }
+    }
     endCall();
     guard.done = true;
 }

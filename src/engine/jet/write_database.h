@@ -124,6 +124,8 @@ public:
     // Calls fn for every live row (values by column-number order).
     void scan(TableDefinition& def, const std::function<bool(RowLocation, const std::vector<Value>&)>& fn);
     bool readRow(TableDefinition& def, RowLocation at, std::vector<Value>& values);
+    void rewriteRow(TableDefinition& def, RowLocation at, const std::vector<Value>& old,
+                    const std::vector<Value>& values);
 
     // The catalog.
     const std::vector<ObjectRow>& objects();
