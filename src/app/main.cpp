@@ -11,6 +11,7 @@
 #include "providers/providers.h"
 #endif
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -40,6 +41,9 @@ int main(int argc, char** argv)
 #endif
 
     QApplication app(argc, argv);
+    // Qt takes the C library's locale from the environment; numbers in SQL
+    // texts and in the engines' conversions are always written with '.'.
+    std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QString::fromLatin1(qm::shell::kProductTitle));
     QApplication::setWindowIcon(qm::shell::ApplicationIcon());
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstdlib>
 
 #ifdef QM_HAVE_PROVIDERS
@@ -27,6 +28,7 @@ int main(int argc, char** argv)
 #endif
 
     QApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,5 +1,7 @@
 #include "mainwindow/form2.h"
 
+#include "customization/form3.h"
+
 #include "dataaccess/access.h"
 #include "dataaccess/foxpro.h"
 #include "dataaccess/globals.h"
@@ -263,12 +265,16 @@ void Form2::showSqlWindow()
     w.raise();
 }
 
-QString Form2::showCustomization(const QString&, const QString&, const QString& mSQL)
+QString Form2::showCustomization(const QString& mType, const QString& mTableName, const QString& mSQL)
 {
-    // Until the customization window is part of the program, every table
-    // goes as a cancelled window would send it: with its own types.
-    dataaccess::CustomizeCancelled = dataaccess::kTrue;
-    return mSQL;
+    // The window reports through FieldTypes, FieldSizes and
+    // CustomizeCancelled; its mSQL outlives it for the caller.
+    customization::Form3 form3(this);
+    form3.mType = mType;
+    form3.mTableName = mTableName;
+    form3.mSQL = mSQL;
+    form3.exec();
+    return form3.mSQL;
 }
 
 // ---- from the connection window ----
