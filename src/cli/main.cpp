@@ -168,12 +168,18 @@ int runExport(const Arguments& a)
     const auto& columns = cursor->columns();
     Output out;
     std::string& buf = out.buffer();
+    std::vector<storage::ComplexItem> items;
     while (cursor->next()) {
         buf += '[';
         for (size_t i = 0; i < columns.size(); ++i) {
             if (i)
                 buf += ',';
-            cli::appendJsonValue(buf, columns[i], cursor->value(i), engine);
+            const auto kind = columns[i].complex;
+            if ((kind == storage::ComplexKind::MultiValue || kind == storage::ComplexKind::Attachment) &&
+                cursor->complexItems(i, items))
+                cli::appendJsonComplex(buf, columns[i], items, engine);
+            else
+                cli::appendJsonValue(buf, columns[i], cursor->value(i), engine);
         }
         buf += "]\n";
         out.rowDone();
