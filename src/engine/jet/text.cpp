@@ -106,7 +106,10 @@ CodePage::CodePage(int codePage) : number_(codePage <= 0 ? 1252 : codePage), ico
         size_t il = 1, ol = sizeof outBuf;
         if (iconv_->cd != iconv_t(-1)) {
             iconv(iconv_->cd, nullptr, nullptr, nullptr, nullptr);
-            if (iconv(iconv_->cd, &ip, &il, &op, &ol) != size_t(-1) && op != outBuf) {
+            // Flushed at once: the Hebrew converter holds letters back for
+            // the points that may follow them.
+            if (iconv(iconv_->cd, &ip, &il, &op, &ol) != size_t(-1) &&
+                iconv(iconv_->cd, nullptr, nullptr, &op, &ol) != size_t(-1) && op != outBuf) {
                 table_[b].assign(outBuf, std::size_t(op - outBuf));
                 continue;
             }
