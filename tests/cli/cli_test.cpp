@@ -91,6 +91,28 @@ TEST(CliAccess, TablesColumnsAndExportOfTheBasicTypes)
     expectOneErrorLine(cli({"export", db, "NoSuchTable"}), "NoSuchTable");
 }
 
+// Multi-values and attachments as JSON arrays; a version history as its
+// current text.
+TEST(CliAccess, ComplexColumnsExportAsArrays)
+{
+    QM_REQUIRE_SHARED();
+    std::string db = fixture("access/mdb-reader/data/V2016/attachments.accdb").string();
+    auto rows = cli({"export", db, "Table1"});
+    ASSERT_EQ(rows.exitCode, 0) << rows.err;
+    auto all = lines(rows.out);
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0], R"([1,"0 Attachments",[]])");
+    EXPECT_EQ(all[1], R"([2,"1 Attachment",[{"name":"attachment1.txt","type":"txt","data":")" +
+                          qm::test::hex("Attachment 1", true) + R"("}]])");
+
+    db = fixture("access/jackcess/V2007/complexDataTestV2007.accdb").string();
+    rows = cli({"export", db, "Table1"});
+    ASSERT_EQ(rows.exitCode, 0) << rows.err;
+    all = lines(rows.out);
+    ASSERT_EQ(all.size(), 4u);
+    EXPECT_EQ(all[2], R"(["row3","row3-memo-again","row3-memo","row3-memo-again",["value1","value2","value3","value4"],[]])");
+}
+
 TEST(CliAccess, PasswordProtectedDatabaseOpensOnlyWithItsPassword)
 {
     QM_REQUIRE_SHARED();
