@@ -27,12 +27,12 @@ generator=""
 if command -v ninja >/dev/null 2>&1; then generator="-G Ninja"; fi
 # shellcheck disable=SC2086
 cmake -S "$here" -B "$build" $generator -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang >/dev/null
-cmake --build "$build" --target fuzz_jet_file fuzz_jet_row -j 2 >/dev/null
+cmake --build "$build" --target fuzz_jet_file fuzz_jet_row fuzz_jet_complex -j 2 >/dev/null
 
 # Seeds: the small fixtures as whole files; for rows, slices of them.
 corpus="$build/corpus"
 rm -rf "$corpus"
-mkdir -p "$corpus/file" "$corpus/row"
+mkdir -p "$corpus/file" "$corpus/row" "$corpus/complex"
 find "$shared/fixtures/access" -type f \( -name '*.mdb' -o -name '*.accdb' \) -size -160k | while read -r f; do
     cp "$f" "$corpus/file/$(basename "$f")"
 done
@@ -43,13 +43,28 @@ for f in "$corpus"/file/*; do
     dd if="$f" of="$corpus/row/$name.b" bs=1 skip=$((2048 * 5 - 120)) count=120 2>/dev/null || true
 done
 
+# Complex columns: the files that have them (mark byte 1), and attachment
+# data as Access stores it (mark byte 0: flag, length, zlib stream, content).
+for f in jackcess/V2007/complexDataTestV2007.accdb mdb-reader/data/V2016/attachments.accdb; do
+    { printf '\001'; cat "$shared/fixtures/access/$f"; } >"$corpus/complex/$(basename "$f")"
+done
+/usr/bin/python3 - "$corpus/complex" <<'PY'
+import struct, sys, zlib
+content = struct.pack("<II", 12, 1) + "txt\0".encode("utf-16-le")[:4] + b"the attached file\n" * 4
+for name, flag, body in (("plain", 0, content), ("packed", 1, zlib.compress(content))):
+    with open(f"{sys.argv[1]}/{name}", "wb") as out:
+        out.write(b"\0" + struct.pack("<II", flag, len(content)) + body)
+PY
+
 if [ -n "$seconds" ]; then
     file_limit="-max_total_time=$((seconds * 2 / 3))"
     row_limit="-max_total_time=$((seconds - seconds * 2 / 3))"
+    complex_limit="-max_total_time=$((seconds / 3 + 1))"
     echo "fuzz: ${seconds}s in all"
 else
     file_limit="-runs=${QM_FUZZ_FILE_RUNS:-200000} -seed=20161103"
     row_limit="-runs=${QM_FUZZ_ROW_RUNS:-600000} -seed=20161103"
+    complex_limit="-runs=${QM_FUZZ_COMPLEX_RUNS:-3000} -seed=20161103"
     echo "fuzz: fixed seed, $file_limit / $row_limit"
 fi
 echo "fuzz: whole files"
@@ -60,5 +75,9 @@ echo "fuzz: single rows"
 # shellcheck disable=SC2086
 "$build/fuzz_jet_row" $row_limit -max_len=4096 -timeout=10 \
     -print_final_stats=1 "$corpus/row" 2>"$build/fuzz_jet_row.log" || { tail -50 "$build/fuzz_jet_row.log"; exit 1; }
+echo "fuzz: complex columns"
+# shellcheck disable=SC2086
+"$build/fuzz_jet_complex" $complex_limit -max_len=655360 -timeout=20 -rss_limit_mb=2048 \
+    -print_final_stats=1 "$corpus/complex" 2>"$build/fuzz_jet_complex.log" || { tail -50 "$build/fuzz_jet_complex.log"; exit 1; }
 grep -h 'stat::number_of_executed_units' "$build"/fuzz_jet_*.log || true
 echo "fuzz: no crash found"

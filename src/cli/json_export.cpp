@@ -128,4 +128,27 @@ void appendJsonValue(std::string& out, const storage::ColumnDef& column, const V
     out += "null";
 }
 
+void appendJsonComplex(std::string& out, const storage::ColumnDef& column,
+                       const std::vector<storage::ComplexItem>& items, Engine engine)
+{
+    out += '[';
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i)
+            out += ',';
+        const auto& item = items[i];
+        if (column.complex != storage::ComplexKind::Attachment) {
+            appendJsonValue(out, column, item.value, engine);
+            continue;
+        }
+        out += "{\"name\":";
+        appendJsonValue(out, column, item.value, engine);
+        out += ",\"type\":";
+        appendJsonString(out, item.fileType);
+        out += ",\"data\":";
+        appendHex(out, item.fileData);
+        out += '}';
+    }
+    out += ']';
+}
+
 } // namespace qm::cli

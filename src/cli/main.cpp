@@ -67,26 +67,46 @@ Arguments parseArguments(int argc, char** argv)
     return a;
 }
 
-// Writes the buffer when it grows past a threshold; always whole rows.
+// Collects output and writes only whole rows: rowDone() marks everything
+// buffered so far as complete.  When a command fails partway through a row,
+// the part of that row already buffered is dropped, never written.
 class Output {
 public:
-    ~Output() { flush(); }
+    ~Output()
+    {
+        // Rows completed before a failure still go out; errors here cannot
+        // be reported any more.
+        if (complete_ > 0)
+            std::fwrite(buf_.data(), 1, complete_, stdout);
+        std::fflush(stdout);
+    }
     std::string& buffer() { return buf_; }
     void rowDone()
     {
-        if (buf_.size() >= (1u << 20))
+        complete_ = buf_.size();
+        if (complete_ >= (1u << 20))
             flush();
     }
-    void flush()
+    // Writes every complete row; call at the end of a command that succeeded.
+    void finish()
     {
-        if (!buf_.empty() && std::fwrite(buf_.data(), 1, buf_.size(), stdout) != buf_.size())
-            throw Error("cannot write to standard output");
-        buf_.clear();
-        std::fflush(stdout);
+        complete_ = buf_.size();
+        flush();
     }
 
 private:
+    void flush()
+    {
+        const size_t n = complete_;
+        complete_ = 0;
+        bool ok = n == 0 || std::fwrite(buf_.data(), 1, n, stdout) == n;
+        buf_.erase(0, n);
+        if (std::fflush(stdout) != 0 || !ok)
+            throw Error("cannot write to standard output");
+    }
+
     std::string buf_;
+    size_t complete_ = 0;
 };
 
 void requireCount(const Arguments& a, size_t n)
@@ -123,6 +143,7 @@ int runTables(const Arguments& a)
             continue;
         out.buffer() += e.tableType + "\t" + e.name + "\n";
     }
+    out.finish();
     return 0;
 }
 
@@ -135,6 +156,7 @@ int runColumns(const Arguments& a)
     for (const auto& c : db->columns(entry.name))
         out.buffer() += c.name + "\t" + std::to_string(c.adoType) + "\t" + std::to_string(c.definedSize) + "\t" +
                         c.nativeType + "\n";
+    out.finish();
     return 0;
 }
 
@@ -149,16 +171,23 @@ int runExport(const Arguments& a)
     const auto& columns = cursor->columns();
     Output out;
     std::string& buf = out.buffer();
+    std::vector<storage::ComplexItem> items;
     while (cursor->next()) {
         buf += '[';
         for (size_t i = 0; i < columns.size(); ++i) {
             if (i)
                 buf += ',';
-            cli::appendJsonValue(buf, columns[i], cursor->value(i), engine);
+            const auto kind = columns[i].complex;
+            if ((kind == storage::ComplexKind::MultiValue || kind == storage::ComplexKind::Attachment) &&
+                cursor->complexItems(i, items))
+                cli::appendJsonComplex(buf, columns[i], items, engine);
+            else
+                cli::appendJsonValue(buf, columns[i], cursor->value(i), engine);
         }
         buf += "]\n";
         out.rowDone();
     }
+    out.finish();
     return 0;
 }
 

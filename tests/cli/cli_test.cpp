@@ -3,6 +3,7 @@
 #include "test_support.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 
@@ -90,6 +91,28 @@ TEST(CliAccess, TablesColumnsAndExportOfTheBasicTypes)
     expectOneErrorLine(cli({"export", db, "NoSuchTable"}), "NoSuchTable");
 }
 
+// Multi-values and attachments as JSON arrays; a version history as its
+// current text.
+TEST(CliAccess, ComplexColumnsExportAsArrays)
+{
+    QM_REQUIRE_SHARED();
+    std::string db = fixture("access/mdb-reader/data/V2016/attachments.accdb").string();
+    auto rows = cli({"export", db, "Table1"});
+    ASSERT_EQ(rows.exitCode, 0) << rows.err;
+    auto all = lines(rows.out);
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0], R"([1,"0 Attachments",[]])");
+    EXPECT_EQ(all[1], R"([2,"1 Attachment",[{"name":"attachment1.txt","type":"txt","data":")" +
+                          qm::test::hex("Attachment 1", true) + R"("}]])");
+
+    db = fixture("access/jackcess/V2007/complexDataTestV2007.accdb").string();
+    rows = cli({"export", db, "Table1"});
+    ASSERT_EQ(rows.exitCode, 0) << rows.err;
+    all = lines(rows.out);
+    ASSERT_EQ(all.size(), 4u);
+    EXPECT_EQ(all[2], R"(["row3","row3-memo-again","row3-memo","row3-memo-again",["value1","value2","value3","value4"],[]])");
+}
+
 TEST(CliAccess, PasswordProtectedDatabaseOpensOnlyWithItsPassword)
 {
     QM_REQUIRE_SHARED();
@@ -169,4 +192,54 @@ TEST(CliFoxPro, ExportMatchesDbfread)
         auto compared = run(args);
         EXPECT_EQ(compared.exitCode, 0) << compared.out << compared.err;
     }
+}
+
+namespace {
+
+// A dBase III table NAME C(4), QTY N(3,0) with the given records (7 bytes
+// each: NAME then QTY), written byte by byte as the format lays it out.
+std::string dbaseTable(const std::vector<std::string>& records)
+{
+    std::string h(32, '\0');
+    h[0] = 0x03;
+    h[1] = 126, h[2] = 1, h[3] = 1;
+    h[4] = char(records.size());
+    const int headerLength = 32 + 2 * 32 + 1, recordLength = 1 + 4 + 3;
+    h[8] = char(headerLength), h[10] = char(recordLength);
+    h[29] = 0x03;
+    auto field = [](const char* name, char type, int length) {
+        std::string f(32, '\0');
+        f.replace(0, std::strlen(name), name);
+        f[11] = type;
+        f[16] = char(length);
+        return f;
+    };
+    std::string file = h + field("NAME", 'C', 4) + field("QTY", 'N', 3) + "\r";
+    for (const auto& r : records)
+        file += " " + r;
+    return file + "\x1a";
+}
+
+} // namespace
+
+// A value that fails to decode partway through a row leaves nothing of that
+// row on standard output: the rows before it are whole, the error names the
+// record, the field and the bytes.
+TEST(CliExport, FailingRowLeavesNothingPartial)
+{
+    qm::test::TempDir dir;
+    auto table = dir / "stock.dbf";
+    qm::test::writeFile(table, dbaseTable({"nail 12", "bolt 7x"}));
+    auto r = cli({"export", table.string(), "stock"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "[\"nail\",12]\n");
+    auto errLines = lines(r.err);
+    ASSERT_EQ(errLines.size(), 1u) << r.err;
+    EXPECT_NE(errLines[0].find("record 2, field QTY: \" 7x\""), std::string::npos) << errLines[0];
+
+    // The failing row first: nothing at all.
+    qm::test::writeFile(table, dbaseTable({"bolt 7x", "nail 12"}));
+    r = cli({"export", table.string(), "stock"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
 }

@@ -237,6 +237,20 @@ std::size_t Recordset::FieldCount() const
     return rowset_->fields().size();
 }
 
+bool Recordset::ComplexItems(std::size_t index, std::vector<storage::ComplexItem>& out)
+{
+    out.clear();
+    if (!rowset_)
+        throw AdoError(kClosed);
+    if (index >= rowset_->fields().size())
+        throw AdoError("Item cannot be found in the collection corresponding to the requested name or ordinal.");
+    if (rowset_->fields()[index].complex == storage::ComplexKind::None)
+        return false;
+    if (eof_ || adding_)
+        throw AdoError(kNoCurrentRecord);
+    return rowset_->complexItems(index, out);
+}
+
 Field Recordset::Fields(std::size_t index)
 {
     if (!rowset_)

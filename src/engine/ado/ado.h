@@ -83,6 +83,9 @@ struct FieldInfo {
     std::int32_t definedSize = 0;
     int precision = 0;
     int scale = 0;
+    // Access attachment / multi-value / version-history column: the field's
+    // value is text, the entries come from Recordset::ComplexItems.
+    storage::ComplexKind complex = storage::ComplexKind::None;
 };
 
 // Rows produced by a provider for a recordset's source.
@@ -97,6 +100,14 @@ public:
     // Appends one row to the table the rowset reads; values in field order,
     // Empty for fields not assigned.
     virtual void append(std::span<const Value> row) = 0;
+    // The current row's entries of a complex field; false when the field
+    // is not one (or the rows were sorted or computed).
+    virtual bool complexItems(std::size_t field, std::vector<storage::ComplexItem>& out)
+    {
+        (void)field;
+        out.clear();
+        return false;
+    }
 };
 
 // One open connection of a provider.
@@ -194,6 +205,10 @@ public:
     std::size_t FieldCount() const;
     Field Fields(std::size_t index);
     Field Fields(std::string_view name); // ignoring case; throws when absent
+    // The entries of an attachment, multi-value or version-history field on
+    // the current row: attachments with file name, type and bytes.  Returns
+    // false (out empty) for any other field.
+    bool ComplexItems(std::size_t index, std::vector<storage::ComplexItem>& out);
 
     // For provider-made recordsets (OpenSchema).
     void attach(std::unique_ptr<Rowset> rowset);

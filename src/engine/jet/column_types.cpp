@@ -1,5 +1,7 @@
 #include "column_types.h"
 
+#include "complex_column.h"
+
 namespace qm::jet {
 
 using storage::ColumnType;
@@ -61,7 +63,13 @@ storage::ColumnDef describeColumn(const ColumnInfo& stored, bool jet3) {
         d.scale = c.scale;
         break;
     case kComplex:
-        set(ColumnType::Complex, 9, 4, c.complexKind.empty() ? "Attachment or multi-value" : c.complexKind);
+        // Read through the hidden table, the value is a text (see
+        // complex_column.h); the entries themselves come from the cursor.
+        d.complex = complexKindOf(c);
+        if (d.complex != storage::ComplexKind::None)
+            set(ColumnType::Memo, 203, 536870910, c.complexKind);
+        else
+            set(ColumnType::Complex, 9, 4, c.complexKind.empty() ? "Attachment or multi-value" : c.complexKind);
         break;
     case kBigInt: set(ColumnType::BigInt, 20, 8, "Large Number"); break;
     case kExtDateTime: set(ColumnType::DateTimeExt, 202, 42, "Date/Time Extended"); break;

@@ -426,6 +426,9 @@ public:
     bool next() override { return inner_->next(); }
     const Value& value(std::size_t column) override { return inner_->value(column); }
     std::uint64_t rowId() const override { return inner_->rowId(); }
+    bool complexItems(std::size_t column, std::vector<storage::ComplexItem>& out) override {
+        return inner_->complexItems(column, out);
+    }
 
 private:
     std::shared_ptr<storage::Database> owner_; // outlives inner_: declared first

@@ -137,11 +137,12 @@ std::shared_ptr<const TableDef> JetDatabase::tableDef(std::string_view table) {
     if (complexColumnsTdef_ != 0 &&
         std::any_of(t.columns.begin(), t.columns.end(), [](const ColumnInfo& c) { return c.type == kComplex; })) {
         TableDef cc = readTableDef(*src_, complexColumnsTdef_, "MSysComplexColumns");
-        int idCol = -1, typeCol = -1;
+        int idCol = -1, typeCol = -1, flatCol = -1;
         std::vector<bool> wanted(cc.columns.size(), false);
         for (std::size_t i = 0; i < cc.columns.size(); ++i) {
             if (storage::namesEqual(cc.columns[i].name, "ComplexID")) idCol = int(i), wanted[i] = true;
             if (storage::namesEqual(cc.columns[i].name, "ComplexTypeObjectID")) typeCol = int(i), wanted[i] = true;
+            if (storage::namesEqual(cc.columns[i].name, "FlatTableID")) flatCol = int(i), wanted[i] = true;
         }
         if (idCol >= 0 && typeCol >= 0) {
             TableScanner scan(*src_, cc);
@@ -164,8 +165,22 @@ std::shared_ptr<const TableDef> JetDatabase::tableDef(std::string_view table) {
                     kind = "Multi-value (" + n.substr(prefix.size()) + ")";
                 else if (n.rfind("MSysComplexTypeVH_", 0) == 0)
                     kind = "Version history";
+                // The hidden table with the entries: its Id names its TDEF page.
+                std::uint32_t flatPage = 0;
+                std::string flatName;
+                if (flatCol >= 0 && row[std::size_t(flatCol)].type() == VarType::Long) {
+                    auto flat = objectNames_.find(std::int32_t(row[std::size_t(flatCol)].rawInt()));
+                    if (flat != objectNames_.end()) {
+                        flatPage = std::uint32_t(flat->first) & 0x00FFFFFFu;
+                        flatName = flat->second;
+                    }
+                }
                 for (ColumnInfo& c : t.columns)
-                    if (c.type == kComplex && c.complexId == std::uint32_t(id.rawInt())) c.complexKind = kind;
+                    if (c.type == kComplex && c.complexId == std::uint32_t(id.rawInt())) {
+                        c.complexKind = kind;
+                        c.complexFlatTable = flatPage;
+                        c.complexFlatName = flatName;
+                    }
             }
         }
     }

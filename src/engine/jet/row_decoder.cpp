@@ -98,7 +98,7 @@ void RowDecoder::decodeFixedType(std::uint8_t type, const ColumnInfo& c, const s
     case kDouble: v = Value::dbl(f64(p)); return;
     case kDateTime: v = Value::date(f64(p)); return;
     case kBigInt: v = Value::bigInt(std::int64_t(u64(p))); return;
-    case kComplex: v = Value::null(); return; // the values live in a hidden table
+    case kComplex: v = Value::longInt(std::int32_t(u32(p))); return; // key of the entries in the hidden table
     case kGuid: {
         Guid g;
         std::memcpy(g.bytes, p, 16);

@@ -59,12 +59,36 @@ JetCursor::JetCursor(PageSource& src, std::shared_ptr<const TableDef> table, std
     : table_(std::move(table)), columns_(std::move(columns)), path_(src.path()), scanner_(src, *table_),
       decoder_(src, *table_) {
     values_.resize(table_->columns.size());
+    complex_.resize(table_->columns.size());
+    complexKeys_.assign(table_->columns.size(), 0);
+    complexDone_.assign(table_->columns.size(), true);
+    complexHasKey_.assign(table_->columns.size(), false);
+    for (std::size_t i = 0; i < table_->columns.size(); ++i)
+        if (complexKindOf(table_->columns[i]) != storage::ComplexKind::None)
+            complex_[i] = std::make_unique<ComplexColumnReader>(src, table_->name, table_->columns[i]);
+}
+
+std::string JetCursor::rowName() const {
+    return "row " + std::to_string(scanner_.rowNumber()) + " of page " + std::to_string(scanner_.page());
 }
 
 bool JetCursor::next() {
     onRow_ = scanner_.next();
-    if (onRow_) decoder_.decode(scanner_.row(), scanner_.rowLength(), values_, scanner_.page(), scanner_.rowNumber());
-    return onRow_;
+    if (!onRow_) return false;
+    decoder_.decode(scanner_.row(), scanner_.rowLength(), values_, scanner_.page(), scanner_.rowNumber());
+    for (std::size_t i = 0; i < complex_.size(); ++i) {
+        if (!complex_[i]) continue;
+        Value& v = values_[i];
+        complexHasKey_[i] = v.type() == VarType::Long;
+        complexDone_[i] = !complexHasKey_[i];
+        if (complexDone_[i]) {
+            v.setNull();
+            continue;
+        }
+        complexKeys_[i] = std::int32_t(v.rawInt());
+        v.setNull(); // filled in when asked for
+    }
+    return true;
 }
 
 const Value& JetCursor::value(std::size_t column) {
@@ -72,7 +96,22 @@ const Value& JetCursor::value(std::size_t column) {
     if (column >= values_.size())
         throw Error(path_ + ": table " + table_->name + ": there is no column " + std::to_string(column) +
                     " (the table has " + std::to_string(values_.size()) + ")");
+    if (!complexDone_[column]) {
+        // The entries' text, without the attachments' bytes.
+        complex_[column]->read(complexKeys_[column], false, items_, rowName());
+        complexDone_[column] = true;
+        if (!items_.empty()) complexText(complex_[column]->kind(), items_, values_[column].mutableString(VarType::String));
+    }
     return values_[column];
+}
+
+bool JetCursor::complexItems(std::size_t column, std::vector<storage::ComplexItem>& out) {
+    out.clear();
+    if (column >= complex_.size() || !complex_[column]) return false;
+    if (!onRow_) throw Error(path_ + ": table " + table_->name + ": there is no current row");
+    if (!complexHasKey_[column]) return true;
+    complex_[column]->read(complexKeys_[column], true, out, rowName());
+    return true;
 }
 
 } // namespace qm::jet

@@ -4,6 +4,7 @@
 // moved (followed, possibly several times).
 #pragma once
 
+#include "complex_column.h"
 #include "data_page.h"
 #include "row_decoder.h"
 #include "storage/storage.h"
@@ -50,8 +51,11 @@ public:
     const Value& value(std::size_t column) override;
     std::uint64_t rowId() const override { return scanner_.rowId(); }
     void setWanted(const std::vector<bool>& wanted) { decoder_.setWanted(wanted); }
+    bool complexItems(std::size_t column, std::vector<storage::ComplexItem>& out) override;
 
 private:
+    std::string rowName() const;
+
     std::shared_ptr<const TableDef> table_;
     std::vector<storage::ColumnDef> columns_;
     std::string path_;
@@ -59,6 +63,13 @@ private:
     RowDecoder decoder_;
     std::vector<Value> values_;
     bool onRow_ = false;
+    // Complex columns: a reader each (null for other columns), the row's
+    // keys, and whether the column's text has been filled in for this row.
+    std::vector<std::unique_ptr<ComplexColumnReader>> complex_;
+    std::vector<std::int32_t> complexKeys_;
+    std::vector<bool> complexDone_;
+    std::vector<bool> complexHasKey_;
+    std::vector<storage::ComplexItem> items_;
 };
 
 } // namespace qm::jet

@@ -60,6 +60,8 @@ struct ColumnInfo {
     std::uint32_t complexId = 0;
     std::uint8_t resultType = 0;     // calculated columns: type code of the result (ResultType property)
     std::string complexKind;         // complex columns: "Attachment", "Multi-value (Text)", ...
+    std::uint32_t complexFlatTable = 0; // complex columns: TDEF page of the hidden table with the entries
+    std::string complexFlatName;        // ... and its name
     std::size_t descriptorIndex = 0; // position in the TDEF
 
     bool fixed() const { return flags & kColFixed; }

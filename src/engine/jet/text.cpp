@@ -106,12 +106,19 @@ CodePage::CodePage(int codePage) : number_(codePage <= 0 ? 1252 : codePage), ico
         size_t il = 1, ol = sizeof outBuf;
         if (iconv_->cd != iconv_t(-1)) {
             iconv(iconv_->cd, nullptr, nullptr, nullptr, nullptr);
-            if (iconv(iconv_->cd, &ip, &il, &op, &ol) != size_t(-1) && op != outBuf) {
+            // Flushed at once: the Hebrew converter holds letters back for
+            // the points that may follow them.
+            if (iconv(iconv_->cd, &ip, &il, &op, &ol) != size_t(-1) &&
+                iconv(iconv_->cd, nullptr, nullptr, &op, &ol) != size_t(-1) && op != outBuf) {
                 table_[b].assign(outBuf, std::size_t(op - outBuf));
                 continue;
             }
         }
-        table_[b] = "\xEF\xBF\xBD"; // byte with no character in this code page
+        // A byte this code page leaves undefined (0x81, 0x8D, 0x8F, 0x90 and
+        // 0x9D in 1252; others in 1250, 1253, 1255...) keeps its own value as
+        // the code point, as Windows reads it, so no later step loses it.
+        table_[b].clear();
+        appendCodePoint(std::uint32_t(b), table_[b]);
     }
 }
 

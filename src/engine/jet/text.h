@@ -21,7 +21,8 @@ void appendUtf16(const std::uint8_t* p, std::size_t bytes, std::string& out);
 void appendJet4Text(const std::uint8_t* p, std::size_t bytes, std::string& out);
 void appendCodePoint(std::uint32_t cp, std::string& out);
 
-// Decoder for one Jet 3 code page.
+// Decoder for one Jet 3 code page.  In a single-byte code page a byte with
+// no character reads as the code point of the same value (0x81 -> U+0081).
 class CodePage {
 public:
     explicit CodePage(int codePage);

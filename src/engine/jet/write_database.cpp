@@ -797,10 +797,15 @@ void JetWriter::update(const std::string& table, std::uint64_t rowId, std::span<
     std::vector<Value> old;
     if (!readRow(def, at, old))
         throw Error(store_->path() + ": table " + def.name + ": row " + std::to_string(rowId) + " does not exist");
-    std::vector<Value> values = completeRow(def, row, false);
+    // A complex column reads as the text of its entries; the row keeps its
+    // key to them whatever text comes back.
+    std::vector<Value> given(row.begin(), row.end());
+    for (std::size_t i = 0; i < given.size() && i < def.byNumber().size(); ++i)
+        if (def.byNumber()[i]->type() == kComplex) given[i] = Value();
+    std::vector<Value> values = completeRow(def, given, false);
     // Values not given keep what the row holds.
     for (std::size_t i = 0; i < values.size(); ++i)
-        if (i >= row.size() || row[i].isEmpty()) values[i] = old[i];
+        if (i >= given.size() || given[i].isEmpty()) values[i] = old[i];
     CallGuard guard{*this};
     rewriteRow(def, at, old, values);
     endCall();

@@ -46,6 +46,7 @@ public:
             f.definedSize = d.definedSize;
             f.precision = d.precision;
             f.scale = d.scale;
+            f.complex = d.complex;
             fields_.push_back(std::move(f));
         }
     }
@@ -59,6 +60,10 @@ public:
         if (!onRow_) throw AdoError("Either BOF or EOF is True, or the current record has been deleted.");
         if (field >= fields_.size()) throw AdoError("Item cannot be found in the collection corresponding to the requested name or ordinal.");
         return cursor_->value(field);
+    }
+    bool complexItems(std::size_t field, std::vector<storage::ComplexItem>& out) override {
+        if (!onRow_) throw AdoError("Either BOF or EOF is True, or the current record has been deleted.");
+        return cursor_->complexItems(field, out);
     }
     std::int64_t count() override {
         if (counted_ >= 0) return counted_;

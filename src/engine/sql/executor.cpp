@@ -787,6 +787,12 @@ public:
         if (direct_[c] >= 0) return cursor_->value(static_cast<std::size_t>(direct_[c]));
         return values_[c];
     }
+    bool complexItems(std::size_t c, std::vector<storage::ComplexItem>& out) override {
+        if (c < direct_.size() && direct_[c] >= 0 && cursor_)
+            return cursor_->complexItems(static_cast<std::size_t>(direct_[c]), out);
+        out.clear();
+        return false;
+    }
 
 private:
     void compute() {
@@ -813,6 +819,9 @@ public:
     const std::vector<ColumnDef>& columns() const override { return inner_->columns(); }
     bool next() override { return inner_->next(); }
     const Value& value(std::size_t c) const override { return inner_->value(c); }
+    bool complexItems(std::size_t c, std::vector<storage::ComplexItem>& out) override {
+        return inner_->complexItems(c, out);
+    }
 
 private:
     std::unique_ptr<Select> tree_;

@@ -28,6 +28,15 @@ public:
     virtual const std::vector<storage::ColumnDef>& columns() const = 0;
     virtual bool next() = 0;
     virtual const Value& value(std::size_t column) const = 0;
+    // The entries of a field that shows an Access complex column (see
+    // storage::RowCursor::complexItems); false for other fields and for
+    // rows that were sorted or computed.
+    virtual bool complexItems(std::size_t column, std::vector<storage::ComplexItem>& out)
+    {
+        (void)column;
+        out.clear();
+        return false;
+    }
 };
 
 // What a query reads, for recordsets that append to their source.

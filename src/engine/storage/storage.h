@@ -62,8 +62,21 @@ enum class ColumnType : std::uint8_t {
     Blob,       // xBase W
     Guid,       // Replication ID
     DateTimeExt,// Access Date/Time Extended
-    Complex,    // attachment / multi-value: recognised, not readable as one value
+    Complex,    // Access complex column whose hidden table could not be found
     Unknown,
+};
+
+// Access attachment, multi-value and version-history columns keep their
+// entries in a hidden table.  A cursor gives such a column as text (type
+// Memo) and its entries through RowCursor::complexItems().
+enum class ComplexKind : std::uint8_t { None, MultiValue, Attachment, VersionHistory };
+
+// One entry of a complex column's value.
+struct ComplexItem {
+    Value value;          // multi-value: the value; attachment: the file name; version history: the text
+    std::string fileType; // attachment: the file type Access records (its extension)
+    std::string fileData; // attachment: the file's bytes, as the file held them
+    Value modified;       // version history: when the text was entered (Date); else Null
 };
 
 // A column as an open table reports it.
@@ -79,6 +92,7 @@ struct ColumnDef {
     bool nullable = true;
     bool autoIncrement = false;
     bool binary = false;          // xBase C/M/V flagged binary (NOCPTRANS)
+    ComplexKind complex = ComplexKind::None;
 };
 
 // A column asked for when a table is created.
@@ -118,6 +132,15 @@ public:
     virtual const Value& value(std::size_t column) = 0;
     // Identifies the current row for update() and remove() on the same table.
     virtual std::uint64_t rowId() const = 0;
+    // The entries of a complex column's value on the current row, in the
+    // order they were stored (attachments with their bytes).  False, with
+    // out empty, for a column that is not complex.
+    virtual bool complexItems(std::size_t column, std::vector<ComplexItem>& out)
+    {
+        (void)column;
+        out.clear();
+        return false;
+    }
 };
 
 // Progress of long work, and the way to stop it: return false to cancel.

@@ -5,8 +5,13 @@
 #include <cerrno>
 #include <iconv.h>
 #include <map>
+#include <sstream>
 
 namespace qm::xbase {
+
+namespace codepage_data {
+const char* tableFor(int codePage); // built from data/cp*.txt
+}
 
 namespace {
 
@@ -46,6 +51,26 @@ const char* iconvName(int cp)
     case 874: return "CP874";
     default: return nullptr;
     }
+}
+
+// The built-in mapping of a code page ("0xBB<tab>0xUUUU" lines), into
+// table[byte] = code point; false when there is none.
+bool readBuiltInTable(int codePage, std::array<std::uint32_t, 256>& table)
+{
+    const char* text = codepage_data::tableFor(codePage);
+    if (!text)
+        return false;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        unsigned long b = std::stoul(line, nullptr, 16);
+        auto tab = line.find('\t');
+        if (tab == std::string::npos || b > 0xFF)
+            continue;
+        table[b] = static_cast<std::uint32_t>(std::stoul(line.substr(tab + 1), nullptr, 16));
+    }
+    return true;
 }
 
 bool isMultiByte(int cp) { return cp == 932 || cp == 936 || cp == 949 || cp == 950 || cp == 65001; }
@@ -167,28 +192,46 @@ CodePage::CodePage(int number) : number_(number)
         return;
     }
 
-    // Single byte: build both tables through iconv once.
+    // Single byte: build both tables once, through iconv or from a built-in
+    // mapping where iconv has none.
     iconv_t cd = iconv_open("UTF-8", name.c_str());
-    if (cd == reinterpret_cast<iconv_t>(-1))
+    std::array<std::uint32_t, 256> builtIn{};
+    const bool haveBuiltIn = cd == reinterpret_cast<iconv_t>(-1) && readBuiltInTable(number, builtIn);
+    if (cd == reinterpret_cast<iconv_t>(-1) && !haveBuiltIn)
         return;
     supported_ = true;
     singleByte_ = true;
     fromUnicode_.assign(65536, 0);
+    std::vector<int> undefined;
     for (int b = 0; b < 256; ++b) {
-        char in = static_cast<char>(b);
-        char outBuf[8];
-        char* inPtr = &in;
-        std::size_t inLeft = 1;
-        char* outPtr = outBuf;
-        std::size_t outLeft = sizeof outBuf;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        std::size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
         std::string utf8;
-        if (r == static_cast<std::size_t>(-1) || inLeft != 0 || b < 0x80) {
-            // Undefined in this code page (or ASCII): keep the byte's own value.
-            appendUtf8(utf8, static_cast<std::uint32_t>(b));
+        if (haveBuiltIn) {
+            if (b >= 0x80 && builtIn[b] == 0) {
+                undefined.push_back(b);
+                continue;
+            }
+            appendUtf8(utf8, b < 0x80 ? static_cast<std::uint32_t>(b) : builtIn[b]);
         } else {
-            utf8.assign(outBuf, static_cast<std::size_t>(outPtr - outBuf));
+            char in = static_cast<char>(b);
+            char outBuf[8];
+            char* inPtr = &in;
+            std::size_t inLeft = 1;
+            char* outPtr = outBuf;
+            std::size_t outLeft = sizeof outBuf;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            std::size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+            // Hebrew and Vietnamese converters hold a letter back for marks
+            // that may follow: flush it out.
+            if (r != static_cast<std::size_t>(-1))
+                r = iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+            if (b < 0x80) {
+                appendUtf8(utf8, static_cast<std::uint32_t>(b));
+            } else if (r == static_cast<std::size_t>(-1) || inLeft != 0 || outPtr == outBuf) {
+                undefined.push_back(b); // placed below, once every defined byte is known
+                continue;
+            } else {
+                utf8.assign(outBuf, static_cast<std::size_t>(outPtr - outBuf));
+            }
         }
         if (utf8.size() > 3)
             utf8 = "\xEF\xBF\xBD";
@@ -200,7 +243,22 @@ CodePage::CodePage(int number) : number_(number)
         if (cp < 65536 && fromUnicode_[cp] == 0)
             fromUnicode_[cp] = static_cast<std::uint8_t>(b);
     }
-    iconv_close(cd);
+    // A byte the code page leaves undefined reads as the code point of its
+    // own value; where a defined byte already reads as that character (ç is
+    // 0x87 in 857, so 0xE7 cannot be U+00E7), it reads as U+F700 + byte
+    // instead (private use), so that every byte comes back as itself.
+    for (int b : undefined) {
+        std::uint32_t cp = fromUnicode_[static_cast<std::uint32_t>(b)] == 0 ? static_cast<std::uint32_t>(b)
+                                                                              : 0xF700u + static_cast<std::uint32_t>(b);
+        std::string utf8;
+        appendUtf8(utf8, cp);
+        toUtf8_[b][0] = static_cast<char>(utf8.size());
+        for (std::size_t k = 0; k < utf8.size(); ++k)
+            toUtf8_[b][k + 1] = utf8[k];
+        fromUnicode_[cp] = static_cast<std::uint8_t>(b);
+    }
+    if (cd != reinterpret_cast<iconv_t>(-1))
+        iconv_close(cd);
 }
 
 CodePage::~CodePage()

@@ -2,9 +2,12 @@
 // conversion between its bytes and UTF-8.
 //
 // Single-byte code pages are converted through 256-entry tables built once
-// (from glibc's iconv); multi-byte ones (932, 936, 949, 950) go through
+// (from glibc's iconv, or for Mazovia 620, Kamenicky 895 and Greek Macintosh
+// 10006, which iconv lacks, from the mappings in data/); multi-byte ones (932, 936, 949, 950) go through
 // iconv for each value.  Bytes a single-byte code page leaves undefined map
-// to U+0080..U+00FF so that reading and writing them back is lossless.
+// to U+0080..U+00FF (or, where the code page already has that character
+// elsewhere, to U+F780..U+F7FF) so that reading and writing them back is
+// lossless.
 #pragma once
 
 #include <array>

@@ -343,9 +343,19 @@ struct DbfTable::Impl {
             return;
         char mark[8];
         std::snprintf(mark, sizeof mark, "0x%02X", header.codePageMark);
+        std::string shown; // the bytes that could not be read, up to 16
+        for (std::size_t i = 0, n = 0; i < bytes.size() && n < 16; ++i) {
+            if (static_cast<unsigned char>(bytes[i]) < 0x80)
+                continue;
+            char hex[4];
+            std::snprintf(hex, sizeof hex, " %02X", static_cast<unsigned char>(bytes[i]));
+            shown += hex;
+            ++n;
+        }
         throw Error("The table \"" + path + "\" holds text in code page " +
                     (cp->number() ? std::to_string(cp->number()) : std::string("(unknown)")) + " (mark " + mark +
-                    "), which this program cannot convert (record " + std::to_string(recno) + ", field " + f.name + ").");
+                    "), which this program cannot convert (record " + std::to_string(recno) + ", field " + f.name +
+                    ", bytes" + shown + ").");
     }
 
     void parseHeader();

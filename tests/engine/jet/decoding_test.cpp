@@ -117,6 +117,41 @@ TEST(Text, CompressedAndPlainUnicode) {
     EXPECT_EQ(out, "\xE2\x82\xAC" "e\xC3\xA9");
 }
 
+// Bytes a Jet 3 code page leaves undefined keep their value as the code
+// point (as Windows reads them) instead of turning into U+FFFD, in every
+// single-byte code page such files use.
+TEST(Text, Jet3UndefinedBytesKeepTheirValue) {
+    struct Case {
+        int codePage;
+        std::vector<std::uint8_t> undefined;
+    } cases[] = {
+        {1252, {0x81, 0x8d, 0x8f, 0x90, 0x9d}}, {1250, {0x81, 0x83, 0x88, 0x90, 0x98}}, {1251, {0x98}},
+        {1253, {0x81, 0xaa, 0xd2, 0xff}},       {1255, {0x81, 0xca, 0xfb, 0xff}},       {1257, {0x81, 0xa1, 0xa5}},
+        {874, {0x81, 0xdb, 0xff}},              {1254, {0x81, 0x9e}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.codePage);
+        CodePage cp(c.codePage);
+        std::string out, want;
+        cp.append(c.undefined.data(), c.undefined.size(), out);
+        for (auto b : c.undefined) appendCodePoint(b, want);
+        EXPECT_EQ(out, want);
+    }
+    // Hebrew letters come out one by one (the converter would hold each
+    // back for points that may follow).
+    CodePage hebrew(1255);
+    std::string alefBet;
+    auto letters = bytes({0xe0, 0xe1});
+    hebrew.append(letters.data(), letters.size(), alefBet);
+    EXPECT_EQ(alefBet, "\xD7\x90\xD7\x91");
+    // Defined bytes around them still read as their characters.
+    CodePage cp1252(1252);
+    std::string out;
+    auto mixed = bytes({0x80, 0x81, 0x82});
+    cp1252.append(mixed.data(), mixed.size(), out);
+    EXPECT_EQ(out, "\xE2\x82\xAC\xC2\x81\xE2\x80\x9A");
+}
+
 TEST(ExtendedDate, DigitsToText) {
     const char* raw = "0000000000000737641:0000000459001234567:7";
     std::vector<std::uint8_t> v(raw, raw + 42);

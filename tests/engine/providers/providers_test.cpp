@@ -276,6 +276,38 @@ TEST_F(Providers, FreeTableCopyRunsOnTheAccessConnection) {
     EXPECT_THROW(cn.Execute(line), AdoError);
 }
 
+// Complex columns through a recordset, as a transfer reads them: a memo's
+// type, the text a datasheet shows, and the entries on request.
+TEST_F(Providers, ComplexFieldsGiveTheirTextAndTheirEntries) {
+    QM_REQUIRE_SHARED();
+    Connection cn;
+    cn.Open("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" +
+            test::fixture("access/jackcess/V2007/complexDataTestV2007.accdb").string() + ";JET OLEDB:Database Password=");
+    Recordset rs;
+    rs.Open("SELECT * FROM [Table1]", cn);
+    Field multi = rs.Fields("multi-value-data"), files = rs.Fields("attach-data");
+    EXPECT_EQ(multi.Type(), adLongVarWChar);
+    EXPECT_EQ(files.Type(), adLongVarWChar);
+    EXPECT_EQ(files.info().complex, storage::ComplexKind::Attachment);
+    rs.MoveNext(); // row2
+    EXPECT_EQ(multi.GetValue().toString(), "value1; value4");
+    EXPECT_EQ(files.GetValue().toString(), "test_data.txt; test_data2.txt");
+    std::vector<storage::ComplexItem> items;
+    ASSERT_TRUE(rs.ComplexItems(5, items));
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[1].value.toString(), "test_data2.txt");
+    EXPECT_EQ(items[1].fileType, "txt");
+    EXPECT_EQ(items[1].fileData, "this is some more test data for attachment.");
+    EXPECT_FALSE(rs.ComplexItems(0, items)); // the text field id
+
+    // Sorted rows keep the text; the entries are not at hand there.
+    Recordset sorted;
+    sorted.Open("SELECT * FROM [Table1] ORDER BY id DESC", cn);
+    EXPECT_TRUE(sorted.Fields("multi-value-data").GetValue().isNull()); // row4: none
+    sorted.MoveNext();
+    EXPECT_EQ(sorted.Fields("multi-value-data").GetValue().toString(), "value1; value2; value3; value4");
+}
+
 } // namespace
 } // namespace qm::providers
 
