@@ -5,7 +5,7 @@
 //   quillmere-cli export  DB TABLE [--password PW]
 //   quillmere-cli sql     DB NAME [--password PW]
 //   quillmere-cli exec    DB [--password PW] (--file SCRIPT | SQL)
-//   quillmere-cli create-db PATH [--format mdb|accdb]
+//   quillmere-cli create-db PATH [--format mdb|accdb] [--password PW]
 //
 // Output goes to standard output; on failure one line naming the file and
 // the problem goes to standard error and the exit status is non-zero.  Rows
@@ -31,7 +31,7 @@ constexpr const char* kUsage =
     "       quillmere-cli export  DB TABLE [--password PW]\n"
     "       quillmere-cli sql     DB NAME [--password PW]\n"
     "       quillmere-cli exec    DB [--password PW] (--file SCRIPT | SQL)\n"
-    "       quillmere-cli create-db PATH [--format mdb|accdb]\n";
+    "       quillmere-cli create-db PATH [--format mdb|accdb] [--password PW]\n";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;

@@ -518,4 +518,10 @@ std::vector<std::uint8_t> newAgileEncryptionInfo(const std::string& password) {
     return out;
 }
 
+std::uint32_t randomDatabaseKey() {
+    std::uint32_t key = 0;
+    while (key == 0) key = u32(randomBytes(4).data());
+    return key;
+}
+
 } // namespace qm::jet

@@ -86,4 +86,7 @@ std::unique_ptr<PageCodec> makePageCodec(const std::string& path, const Header& 
 // SHA-512, 100000 rounds, random salts and secret key) for `password`.
 std::vector<std::uint8_t> newAgileEncryptionInfo(const std::string& password);
 
+// A random database key for a new encrypted file (never 0: 0 means clear).
+std::uint32_t randomDatabaseKey();
+
 } // namespace qm::jet
