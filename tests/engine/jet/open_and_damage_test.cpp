@@ -57,23 +57,6 @@ TEST(Passwords, Jet4FileOpensOnlyWithItsPassword) {
     EXPECT_EQ(readAll(*jet::openDatabase(without, right), "Table1"), 3u);
 }
 
-TEST(Passwords, EncryptedAccdbIsRecognisedAndRefused) {
-    QM_REQUIRE_SHARED();
-    for (const char* rel : {"access/mdb-reader/password/data/V2010_with-password.accdb",
-                            "access/jackcessencrypt/db2007-oldenc.accdb", "access/jackcessencrypt/db2013-enc.accdb",
-                            "access/jackcessencrypt/db-nonstandard.accdb"}) {
-        const std::string path = qm::test::fixture(rel).string();
-        for (const char* pw : {"", "password", "Test123", "1234"}) {
-            storage::OpenOptions o;
-            o.password = pw;
-            const std::string msg = errorOf([&] { jet::openDatabase(path, o); });
-            EXPECT_NE(msg.find(path), std::string::npos) << msg;
-            EXPECT_NE(msg.find("encrypted"), std::string::npos) << msg;
-            EXPECT_NE(msg.find("Office"), std::string::npos) << msg;
-        }
-    }
-}
-
 TEST(Passwords, JetEncodedFilesReadWithoutPassword) {
     QM_REQUIRE_SHARED();
     // Pages enciphered with RC4 under the database key (Jet 3 and Jet 4).
