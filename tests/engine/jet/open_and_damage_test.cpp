@@ -16,17 +16,9 @@
 using namespace qm;
 using namespace qm::jet;
 namespace fs = std::filesystem;
+using qm::test::errorOf;
 
 namespace {
-
-std::string errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
 
 std::uint64_t readAll(storage::Database& db, const std::string& table) {
     auto cur = db.scan(table);

@@ -19,6 +19,7 @@ using namespace qm;
 using namespace qm::jetw::test;
 using CT = storage::ColumnType;
 namespace fs = std::filesystem;
+using qm::test::errorOf;
 
 namespace {
 
@@ -45,15 +46,6 @@ std::string passwordOf(const std::string& fixture) {
     if (std::regex_search(truth, m, std::regex("\"password\": \"([^\"]*)\""))) return m[1];
     ADD_FAILURE() << "no password in the truth file of " << fixture;
     return {};
-}
-
-std::string errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "(no error)";
 }
 
 std::unique_ptr<storage::Database> openReading(const fs::path& p, const std::string& password) {
