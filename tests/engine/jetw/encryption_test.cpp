@@ -5,6 +5,7 @@
 // read the scheme), writing keeps a file encrypted, crashes leave it as it
 // was, and damaged encryption headers give clear errors.
 #include "create_db_command.h"
+#include "exec_command.h"
 #include "jet/journal.h"
 #include "jet/office_crypto.h"
 #include "jet/page_source.h"
@@ -187,6 +188,28 @@ TEST(EncryptedFixtures, ASchemeWeCannotReadIsNamed) {
         EXPECT_TRUE(contains(msg, "Office standard (AES)")) << msg;
         EXPECT_TRUE(contains(msg, "cannot read")) << msg;
     }
+}
+
+// Through the ACE provider, as the program opens a database from its
+// connection string (the password in "JET OLEDB:Database Password=").
+TEST(EncryptedFixtures, SqlThroughTheProviderWithTheConnectionPassword) {
+    QM_REQUIRE_SHARED();
+    qm::test::TempDir dir;
+    const fs::path p = writableCopy(dir, qm::test::fixture("access/jackcessencrypt/db2007-oldenc.accdb"));
+    auto exec = [&](const std::vector<std::string>& args) {
+        std::ostringstream out, err;
+        const int rc = cli::runExec(args, out, err);
+        return std::pair{rc, out.str() + err.str()};
+    };
+    auto [rc, text] = exec({p.string(), "--password", "Test123", "INSERT INTO Table1 (Field1) VALUES ('barquux9')"});
+    EXPECT_EQ(rc, 0) << text;
+    std::tie(rc, text) = exec({p.string(), "--password", "Test123", "SELECT Field1 FROM Table1 ORDER BY ID"});
+    EXPECT_EQ(rc, 0) << text;
+    EXPECT_TRUE(contains(text, "Field1\nfoo\nbarquux9\n")) << text;
+    std::tie(rc, text) = exec({p.string(), "--password", "test123", "SELECT * FROM Table1"});
+    EXPECT_EQ(rc, 1);
+    EXPECT_TRUE(contains(text, "Not a valid password.")) << text;
+    EXPECT_FALSE(inClear(p, "barquux9"));
 }
 
 // Rows of every kind, long values included, written into a copy of each
