@@ -27,12 +27,12 @@ generator=""
 if command -v ninja >/dev/null 2>&1; then generator="-G Ninja"; fi
 # shellcheck disable=SC2086
 cmake -S "$here" -B "$build" $generator -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang >/dev/null
-cmake --build "$build" --target fuzz_jet_file fuzz_jet_row fuzz_jet_complex -j 2 >/dev/null
+cmake --build "$build" --target fuzz_jet_file fuzz_jet_row fuzz_jet_complex fuzz_jet_crypto -j 2 >/dev/null
 
 # Seeds: the small fixtures as whole files; for rows, slices of them.
 corpus="$build/corpus"
 rm -rf "$corpus"
-mkdir -p "$corpus/file" "$corpus/row" "$corpus/complex"
+mkdir -p "$corpus/file" "$corpus/row" "$corpus/complex" "$corpus/crypto"
 find "$shared/fixtures/access" -type f \( -name '*.mdb' -o -name '*.accdb' \) -size -160k | while read -r f; do
     cp "$f" "$corpus/file/$(basename "$f")"
 done
@@ -41,6 +41,13 @@ for f in "$corpus"/file/*; do
     # A few row-sized pieces from the end of each data-ish page region.
     dd if="$f" of="$corpus/row/$name.a" bs=1 skip=$((4096 * 5 - 300)) count=300 2>/dev/null || true
     dd if="$f" of="$corpus/row/$name.b" bs=1 skip=$((2048 * 5 - 120)) count=120 2>/dev/null || true
+done
+# The EncryptionInfo blocks of the encrypted .accdb files (u16 length at 0x299).
+find "$shared/fixtures/access" -type f -name '*.accdb' | while read -r f; do
+    n=$(od -An -tu2 -j665 -N2 "$f" | tr -d ' ')
+    if [ "$n" -gt 0 ] && [ "$n" -lt 3000 ]; then
+        dd if="$f" of="$corpus/crypto/$(basename "$f")" bs=1 skip=667 count="$n" 2>/dev/null || true
+    fi
 done
 
 # Complex columns: the files that have them (mark byte 1), and attachment
@@ -60,11 +67,13 @@ if [ -n "$seconds" ]; then
     file_limit="-max_total_time=$((seconds * 2 / 3))"
     row_limit="-max_total_time=$((seconds - seconds * 2 / 3))"
     complex_limit="-max_total_time=$((seconds / 3 + 1))"
+    crypto_limit="-max_total_time=$((seconds / 6 + 1))"
     echo "fuzz: ${seconds}s in all"
 else
     file_limit="-runs=${QM_FUZZ_FILE_RUNS:-200000} -seed=20161103"
     row_limit="-runs=${QM_FUZZ_ROW_RUNS:-600000} -seed=20161103"
     complex_limit="-runs=${QM_FUZZ_COMPLEX_RUNS:-3000} -seed=20161103"
+    crypto_limit="-runs=${QM_FUZZ_CRYPTO_RUNS:-100000} -seed=20161103"
     echo "fuzz: fixed seed, $file_limit / $row_limit"
 fi
 echo "fuzz: whole files"
@@ -79,5 +88,9 @@ echo "fuzz: complex columns"
 # shellcheck disable=SC2086
 "$build/fuzz_jet_complex" $complex_limit -max_len=655360 -timeout=20 -rss_limit_mb=2048 \
     -print_final_stats=1 "$corpus/complex" 2>"$build/fuzz_jet_complex.log" || { tail -50 "$build/fuzz_jet_complex.log"; exit 1; }
+echo "fuzz: encryption headers"
+# shellcheck disable=SC2086
+"$build/fuzz_jet_crypto" $crypto_limit -max_len=4096 -timeout=10 \
+    -print_final_stats=1 "$corpus/crypto" 2>"$build/fuzz_jet_crypto.log" || { tail -50 "$build/fuzz_jet_crypto.log"; exit 1; }
 grep -h 'stat::number_of_executed_units' "$build"/fuzz_jet_*.log || true
 echo "fuzz: no crash found"

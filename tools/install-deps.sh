@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev fonts-liberation
-  libgtest-dev libgmock-dev zlib1g-dev
+  libgtest-dev libgmock-dev zlib1g-dev libssl-dev
   clang libclang-rt-14-dev
   mdbtools python3 python3-dbfread python3-dbf
 )

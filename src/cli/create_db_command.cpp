@@ -15,14 +15,15 @@ std::string lowered(std::string s) {
     return s;
 }
 
-constexpr const char* kUsage = "usage: quillmere-cli create-db PATH [--format mdb|accdb]\n";
+constexpr const char* kUsage = "usage: quillmere-cli create-db PATH [--format mdb|accdb] [--password PW]\n";
 
 } // namespace
 
 int runCreateDb(const std::vector<std::string>& argsIn, std::ostream& out, std::ostream& err) {
     std::vector<std::string> args = argsIn;
     if (!args.empty() && args.front() == "create-db") args.erase(args.begin());
-    std::string path, format;
+    std::string path, format, password;
+    bool passwordGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--format") {
@@ -31,6 +32,16 @@ int runCreateDb(const std::vector<std::string>& argsIn, std::ostream& out, std::
                 return 2;
             }
             format = lowered(args[++i]);
+        } else if (a == "--password") {
+            if (i + 1 >= args.size()) {
+                err << "create-db: --password needs the password\n" << kUsage;
+                return 2;
+            }
+            password = args[++i];
+            passwordGiven = true;
+        } else if (a.rfind("--password=", 0) == 0) {
+            password = a.substr(11);
+            passwordGiven = true;
         } else if (a.rfind("--format=", 0) == 0) {
             format = lowered(a.substr(9));
         } else if (!a.empty() && a[0] == '-' && a != "-") {
@@ -60,9 +71,14 @@ int runCreateDb(const std::vector<std::string>& argsIn, std::ostream& out, std::
         err << "create-db: unknown format '" << format << "' (mdb or accdb)\n";
         return 2;
     }
+    if (passwordGiven && password.empty()) {
+        err << "create-db: the password is empty (leave out --password for a database without one)\n";
+        return 2;
+    }
     try {
-        qm::jet::createDatabase(path, format == "accdb" ? qm::jet::NewFileFormat::Ace12Accdb
-                                                        : qm::jet::NewFileFormat::Jet4Mdb);
+        qm::jet::createDatabase(path,
+                                format == "accdb" ? qm::jet::NewFileFormat::Ace12Accdb : qm::jet::NewFileFormat::Jet4Mdb,
+                                password);
     } catch (const qm::Error& e) {
         err << e.what() << "\n";
         return 1;
@@ -71,6 +87,7 @@ int runCreateDb(const std::vector<std::string>& argsIn, std::ostream& out, std::
         return 1;
     }
     out << "created " << path << " (" << (format == "accdb" ? "Access 2007 .accdb" : "Access 2002-2003 .mdb")
+        << (password.empty() ? "" : format == "accdb" ? ", encrypted with its password" : ", with a database password")
         << ")\n";
     return 0;
 }

@@ -1,8 +1,10 @@
-// quillmere-cli create-db PATH [--format mdb|accdb]
+// quillmere-cli create-db PATH [--format mdb|accdb] [--password PW]
 //
 // Makes a new, empty Access database: Jet 4 (.mdb, Access 2002-2003) or
 // ACE 12 (.accdb, Access 2007).  Without --format the extension decides;
 // other extensions need --format.  An existing file is never replaced.
+// --password gives an .mdb a database password, and encrypts an .accdb
+// under it (agile AES, as Access 2010 and later do).
 #pragma once
 
 #include <ostream>

@@ -5,7 +5,7 @@
 //   quillmere-cli export  DB TABLE [--password PW]
 //   quillmere-cli sql     DB NAME [--password PW]
 //   quillmere-cli exec    DB [--password PW] (--file SCRIPT | SQL)
-//   quillmere-cli create-db PATH [--format mdb|accdb]
+//   quillmere-cli create-db PATH [--format mdb|accdb] [--password PW]
 //   quillmere-cli copy    SRC DST [NAME...] [--password PW] [--overwrite]
 //
 // Output goes to standard output; on failure one line naming the file and
@@ -33,7 +33,7 @@ constexpr const char* kUsage =
     "       quillmere-cli export  DB TABLE [--password PW]\n"
     "       quillmere-cli sql     DB NAME [--password PW]\n"
     "       quillmere-cli exec    DB [--password PW] (--file SCRIPT | SQL)\n"
-    "       quillmere-cli create-db PATH [--format mdb|accdb]\n"
+    "       quillmere-cli create-db PATH [--format mdb|accdb] [--password PW]\n"
     "       quillmere-cli copy    SRC DST [NAME...] [--password PW] [--overwrite]\n";
 
 struct UsageError : std::runtime_error {

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "value/value.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -151,6 +153,16 @@ void writeFile(const fs::path& p, const std::string& bytes)
     out.write(bytes.data(), std::streamsize(bytes.size()));
     if (!out)
         throw std::runtime_error("cannot write " + p.string());
+}
+
+std::string errorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const qm::Error& e) {
+        return e.what();
+    }
+    return "(no error)";
 }
 
 std::string hex(std::string_view bytes, bool lowerCase)

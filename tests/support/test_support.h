@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,10 @@ bool programAvailable(const std::string& name);
 
 std::string readFile(const std::filesystem::path& p);
 void writeFile(const std::filesystem::path& p, const std::string& bytes);
+
+// The message of the qm::Error f throws, or "(no error)" when it returns
+// normally.  Any other exception goes on to the test as a failure.
+std::string errorOf(const std::function<void()>& f);
 
 // Bytes as hex digits, two per byte (upper case unless lowerCase).
 std::string hex(std::string_view bytes, bool lowerCase = false);

@@ -1,6 +1,7 @@
 #include "create_database.h"
 
 #include "database.h"
+#include "office_crypto.h"
 #include "rc4.h"
 #include "write_properties.h"
 
@@ -49,7 +50,7 @@ Sids sidsFor(bool ace) {
             hexBytes("A4F74667E17167EED7B10F8FFEEF76FFAAE3665105BDD29D4D4B3952D9FB9A07660C5BD2D87DDDB31E659019")};
 }
 
-std::vector<std::uint8_t> headerPage(bool ace, double created) {
+std::vector<std::uint8_t> headerPage(bool ace, double created, const std::string& password) {
     std::vector<std::uint8_t> p(4096, 0);
     p[0] = 0x00;
     p[1] = 0x01;
@@ -59,9 +60,28 @@ std::vector<std::uint8_t> headerPage(bool ace, double created) {
     static const std::uint8_t pattern[28] = {0, 1, 0, 0, 1, 1, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0};
     std::memcpy(m, pattern, 28);
     put16(p.data() + 0x3C, 1252);
-    // No password: the stored 40 bytes are the date mask alone.
+    // The 40 password bytes are stored XOR the whole days of the creation
+    // date.  An .mdb keeps its password there (UTF-16LE).  An encrypted
+    // .accdb keeps the low byte of its database key there instead; the key
+    // seeds every page's block key, and the password itself only opens the
+    // EncryptionInfo at 0x299.
     const std::int32_t days = std::int32_t(created);
-    for (int i = 0; i < 10; ++i) put32(p.data() + 0x42 + 4 * i, std::uint32_t(days));
+    std::uint8_t pw[40] = {};
+    std::vector<std::uint8_t> info;
+    if (!password.empty() && !ace) {
+        const std::string units = utf16Bytes(password);
+        if (units.size() > 40)
+            throw Error("the password is longer than the 20 characters an .mdb database password can have");
+        std::memcpy(pw, units.data(), units.size());
+    } else if (!password.empty()) {
+        if (utf16Bytes(password).size() > 510)
+            throw Error("the password is longer than the 255 characters an .accdb database password can have");
+        const std::uint32_t key = randomDatabaseKey();
+        put32(p.data() + 0x3E, key);
+        std::memset(pw, int(key & 0xFF), sizeof pw);
+        info = newAgileEncryptionInfo(password);
+    }
+    for (int i = 0; i < 40; ++i) p[0x42 + std::size_t(i)] = std::uint8_t(pw[i] ^ std::uint8_t(std::uint32_t(days) >> (8 * (i % 4))));
     put32(p.data() + 0x6A, ace ? 0x11A6 : 0x21AA);
     put16(p.data() + 0x6E, 1033); // General (Legacy) sort order, version 0
     std::uint64_t bits;
@@ -74,6 +94,11 @@ std::vector<std::uint8_t> headerPage(bool ace, double created) {
     p[0x99] = 0x06;
     std::memcpy(p.data() + 0x9C, "4.0", 4);
     for (std::size_t i = 0; i < 256; ++i) put16(p.data() + 0xE00 + 2 * i, i == 0 ? 0x0101 : 0x0100);
+    if (!info.empty()) {
+        if (0x29B + info.size() > 0xE00) throw Error("the encryption information does not fit in the header page");
+        put16(p.data() + 0x299, std::uint16_t(info.size()));
+        std::memcpy(p.data() + 0x29B, info.data(), info.size());
+    }
     return p;
 }
 
@@ -338,9 +363,9 @@ void addSystemRows(JetWriter& w, bool ace) {
     }
 }
 
-void buildNewDatabase(const std::string& path, bool ace) {
+void buildNewDatabase(const std::string& path, bool ace, const std::string& password) {
     const double created = nowAsAccessDate();
-    auto store = PageStore::createFile(path, headerPage(ace, created));
+    auto store = PageStore::createFile(path, headerPage(ace, created, password), password);
     JetWriter w(std::move(store));
     // Page 1: the page usage map (row 0, bit set = page free) and its
     // unexplained companion row (all zero).
@@ -630,7 +655,8 @@ std::unique_ptr<storage::Database> openForWriting(const std::string& path, const
     return std::make_unique<WritableDatabase>(path, options);
 }
 
-std::unique_ptr<storage::Database> createDatabase(const std::string& path, NewFileFormat format) {
+std::unique_ptr<storage::Database> createDatabase(const std::string& path, NewFileFormat format,
+                                                  const std::string& password) {
     namespace fs = std::filesystem;
     std::error_code ec;
     if (fs::exists(path, ec)) throw Error(path + ": a file of that name already exists");
@@ -638,7 +664,7 @@ std::unique_ptr<storage::Database> createDatabase(const std::string& path, NewFi
     const fs::path temp = target.parent_path() / ("." + target.filename().string() + "." + std::to_string(::getpid()) + ".tmp" +
                                                   (format == NewFileFormat::Ace12Accdb ? ".accdb" : ".mdb"));
     try {
-        buildNewDatabase(temp.string(), format == NewFileFormat::Ace12Accdb);
+        buildNewDatabase(temp.string(), format == NewFileFormat::Ace12Accdb, password);
     } catch (...) {
         fs::remove(temp, ec);
         throw;
@@ -652,7 +678,9 @@ std::unique_ptr<storage::Database> createDatabase(const std::string& path, NewFi
     }
     fs::remove(temp, ec);
     syncParentFolder(path);
-    return openForWriting(path, {});
+    storage::OpenOptions options;
+    options.password = password;
+    return openForWriting(path, options);
 }
 
 } // namespace qm::jet

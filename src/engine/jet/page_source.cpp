@@ -1,5 +1,6 @@
 #include "page_source.h"
 
+#include "office_crypto.h"
 #include "rc4.h"
 #include "value/value.h"
 
@@ -15,20 +16,6 @@ namespace qm::jet {
 namespace {
 
 constexpr std::uint8_t kHeaderMaskKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
-
-std::string describeOfficeScheme(const std::uint8_t* info, std::size_t n) {
-    if (n < 8) return "Office";
-    const std::uint16_t major = u16(info), minor = u16(info + 2);
-    const std::uint32_t flags = u32(info + 4);
-    if (major == 4 && minor == 4) return "Office agile (AES)";
-    if ((major == 2 || major == 3 || major == 4) && minor == 2) {
-        if ((flags & 0x04) && !(flags & 0x20)) return "Office RC4 CryptoAPI";
-        if (flags & 0x20) return "Office standard (AES)";
-    }
-    if (major == 1 && minor == 1) return "Office binary RC4";
-    if (minor == 3) return "Office extensible";
-    return "Office " + std::to_string(major) + "." + std::to_string(minor);
-}
 
 } // namespace
 
@@ -84,12 +71,16 @@ Header parseHeader(const std::string& path, const std::uint8_t* bytes, std::size
 
     if (h.format.isAce() && h.databaseKey != 0) {
         h.officeEncrypted = true;
-        std::size_t n = 0;
-        if (size >= 0x29B) n = u16(bytes + 0x299);
-        if (n > 0 && 0x29B + n <= size)
-            h.officeScheme = describeOfficeScheme(bytes + 0x29B, n);
-        else
-            h.officeScheme = "Office";
+        h.officeScheme = "Office";
+        const std::size_t n = u16(bytes + 0x299);
+        if (n > 0 && 0x29B + n <= h.format.pageSize) {
+            h.officeInfo.assign(bytes + 0x29B, bytes + 0x29B + n);
+            try {
+                h.officeScheme = parseEncryptionInfo(h.officeInfo.data(), n).scheme;
+            } catch (const Error&) {
+                // reported when the pages are to be read
+            }
+        }
     }
     return h;
 }
@@ -110,9 +101,7 @@ PageSource::PageSource(std::string path, const std::string& password, std::size_
         std::vector<std::uint8_t> first(std::size_t(fileSize < 4096 ? fileSize : 4096));
         readRaw(0, first.data(), first.size());
         header_ = parseHeader(path_, first.data(), first.size());
-        if (header_.officeEncrypted)
-            throw Error(path_ + ": this .accdb file is encrypted with a database password (" + header_.officeScheme +
-                        " encryption); opening encrypted .accdb files is not supported yet");
+        codec_ = makePageCodec(path_, header_, password);
         // A database without a password opens whatever password is given, as
         // with the Jet provider; one with a password needs exactly it.
         if (!header_.password.empty() && header_.password != password) throw Error("Not a valid password.");
@@ -164,7 +153,7 @@ PageRef PageSource::page(std::uint32_t n) {
     pg->bytes.resize(pageSize());
     readRaw(std::uint64_t(n) * pageSize(), pg->bytes.data(), pageSize());
     ++reads_;
-    if (n != 0 && header_.databaseKey != 0) applyPageKey(header_.databaseKey, n, pg->bytes.data(), pageSize());
+    if (n != 0 && codec_) codec_->decode(n, pg->bytes.data(), pageSize());
     slot = n;
     ringNext_ = (ringNext_ + 1) % capacity_;
     cache_.emplace(n, pg);

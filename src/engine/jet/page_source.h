@@ -12,7 +12,7 @@
 //   0x299 u16 n + n bytes: Office EncryptionInfo (ACE files with a non-zero key)
 // Pages 1.. of a Jet 3 / Jet 4 file with a non-zero key are RC4-encoded with
 // key = database key XOR page number.  ACE files with a non-zero key are
-// encrypted with Office schemes (password needed; not read here).
+// encrypted with Office schemes and need the password (office_crypto.h).
 #pragma once
 
 #include "format.h"
@@ -42,8 +42,11 @@ struct Header {
     double creationDate = 0;
     std::uint16_t sortOrder = 0; // LCID of the default text sort order
     bool officeEncrypted = false;
-    std::string officeScheme;    // "agile", "RC4 CryptoAPI", ... when officeEncrypted
+    std::string officeScheme;    // "Office agile (AES)", ... when officeEncrypted
+    std::vector<std::uint8_t> officeInfo; // the EncryptionInfo block (empty when it does not fit)
 };
+
+class PageCodec;
 
 // Decodes the header page; throws qm::Error naming the file when it is not an
 // Access database this program can read.  `bytes` is what the file starts with.
@@ -51,8 +54,8 @@ Header parseHeader(const std::string& path, const std::uint8_t* bytes, std::size
 
 class PageSource {
 public:
-    // Opens the file read-only and checks the password (Jet files) or
-    // refuses (encrypted ACE files).
+    // Opens the file read-only and checks the password: "Not a valid
+    // password." when it does not open the file.
     PageSource(std::string path, const std::string& password, std::size_t cachePages = 256);
     ~PageSource();
     PageSource(const PageSource&) = delete;
@@ -80,6 +83,7 @@ private:
     Header header_;
     std::uint32_t pageCount_ = 0;
     std::unique_ptr<CodePage> codePage_;
+    std::unique_ptr<PageCodec> codec_; // null when pages are stored in clear
     std::size_t capacity_;
     std::unordered_map<std::uint32_t, std::shared_ptr<Page>> cache_;
     std::vector<std::uint32_t> ring_; // pages in the order they entered the cache

@@ -1,6 +1,5 @@
 #include "write_pages.h"
 
-#include "rc4.h"
 #include "value/value.h"
 
 #include <algorithm>
@@ -87,11 +86,13 @@ PageStore::PageStore(const std::string& path, const std::string& password)
         header_ = parseHeader(path_, first.data(), std::size_t(got));
         if (header_.format.jet3)
             throw Error(path_ + ": Access 97 (Jet 3) databases are read-only in this program");
-        if (header_.officeEncrypted)
-            throw Error(path_ + ": this encrypted .accdb database (" + header_.officeScheme +
-                        ") can be read but not written by this program");
         if (!header_.password.empty() && header_.password != password)
             throw Error(path_ + ": Not a valid password.");
+        try {
+            codec_ = makePageCodec(path_, header_, password);
+        } catch (const WrongPassword& e) {
+            throw Error(path_ + ": " + e.what());
+        }
         if (st.st_size % header_.format.pageSize != 0)
             throw Error(path_ + ": the file length (" + std::to_string(st.st_size) +
                         " bytes) is not a whole number of pages; the database is damaged");
@@ -104,7 +105,8 @@ PageStore::PageStore(const std::string& path, const std::string& password)
     }
 }
 
-std::unique_ptr<PageStore> PageStore::createFile(const std::string& path, const std::vector<std::uint8_t>& page0) {
+std::unique_ptr<PageStore> PageStore::createFile(const std::string& path, const std::vector<std::uint8_t>& page0,
+                                                 const std::string& password) {
     std::unique_ptr<PageStore> s(new PageStore());
     s->path_ = path;
     s->fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -115,6 +117,7 @@ std::unique_ptr<PageStore> PageStore::createFile(const std::string& path, const 
     try {
         s->lock();
         s->header_ = parseHeader(path, page0.data(), page0.size());
+        s->codec_ = makePageCodec(path, s->header_, password);
         writeFully(s->fd_, page0.data(), page0.size(), 0, path, "writing the header page");
         s->pageCount_ = s->filePages_ = 1;
         s->journal_ = std::make_unique<Journal>(path);
@@ -161,7 +164,7 @@ PageStore::Buf& PageStore::load(std::uint32_t n) {
         if (r == 0) throw Error(path_ + ": page " + std::to_string(n) + " is cut short; the database is damaged");
         got += std::size_t(r);
     }
-    if (n > 0 && header_.databaseKey != 0) applyPageKey(header_.databaseKey, n, b.bytes.data(), b.bytes.size());
+    if (n > 0 && codec_) codec_->decode(n, b.bytes.data(), b.bytes.size());
     return cache_.emplace(n, std::move(b)).first->second;
 }
 
@@ -175,7 +178,7 @@ std::uint8_t* PageStore::write(std::uint32_t n) {
         if (journal_->needs(n)) {
             // Keep the original as the file holds it (encoded when the file is).
             std::vector<std::uint8_t> orig(b.bytes);
-            if (n > 0 && header_.databaseKey != 0) applyPageKey(header_.databaseKey, n, orig.data(), orig.size());
+            if (n > 0 && codec_) codec_->encode(n, orig.data(), orig.size());
             journal_->save(n, orig.data());
         }
         b.dirty = true;
@@ -206,9 +209,9 @@ void PageStore::writeOut(bool all) {
     for (std::uint32_t n : dirty_) {
         Buf& b = cache_.at(n);
         const std::uint8_t* p = b.bytes.data();
-        if (n > 0 && header_.databaseKey != 0) {
+        if (n > 0 && codec_) {
             enc = b.bytes;
-            applyPageKey(header_.databaseKey, n, enc.data(), enc.size());
+            codec_->encode(n, enc.data(), enc.size());
             p = enc.data();
         }
         writeFully(fd_, p, pageSize(), std::uint64_t(n) * pageSize(), path_, "writing the database");

@@ -4,8 +4,8 @@
 // Pages are changed in memory; commit() makes the changes durable:
 //   1. the original bytes of every changed page that existed before the
 //      operation go to the journal, which is flushed;
-//   2. the changed pages are written (Jet-encoded files: RC4 per page) and
-//      the database is flushed;
+//   2. the changed pages are written (encoded or encrypted as the file's
+//      pages are, see office_crypto.h) and the database is flushed;
 //   3. the journal is removed.
 // A batch of operations may grow beyond memory: spill() writes changed pages
 // early, always after their originals are safe in the journal.
@@ -18,6 +18,7 @@
 
 #include "format.h"
 #include "journal.h"
+#include "office_crypto.h"
 #include "page_source.h"
 
 #include <cstdint>
@@ -33,8 +34,10 @@ public:
     // Opens an existing database for writing: takes the lock, rolls back a
     // journal left by a crash, reads and checks the header (and password).
     PageStore(const std::string& path, const std::string& password);
-    // Makes a new database file holding just `page0` (must not exist yet).
-    static std::unique_ptr<PageStore> createFile(const std::string& path, const std::vector<std::uint8_t>& page0);
+    // Makes a new database file holding just `page0` (must not exist yet);
+    // `password` opens the encryption page0 describes, if any.
+    static std::unique_ptr<PageStore> createFile(const std::string& path, const std::vector<std::uint8_t>& page0,
+                                                 const std::string& password = {});
     ~PageStore();
     PageStore(const PageStore&) = delete;
     PageStore& operator=(const PageStore&) = delete;
@@ -88,6 +91,7 @@ private:
     std::unordered_map<std::uint32_t, Buf> cache_;
     std::vector<std::uint32_t> dirty_;
     std::unique_ptr<Journal> journal_;
+    std::unique_ptr<PageCodec> codec_; // null when pages are stored in clear
 };
 
 } // namespace qm::jet

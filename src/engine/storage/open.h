@@ -21,7 +21,10 @@ std::unique_ptr<Database> openDatabase(const std::string& path, const OpenOption
 namespace qm::jet {
 std::unique_ptr<storage::Database> openDatabase(const std::string& path, const storage::OpenOptions& options);
 enum class NewFileFormat { Jet4Mdb, Ace12Accdb };
-std::unique_ptr<storage::Database> createDatabase(const std::string& path, NewFileFormat format);
+// A non-empty password protects the new file: a Jet 4 database password, or
+// for an .accdb the whole file encrypted (agile AES) under it.
+std::unique_ptr<storage::Database> createDatabase(const std::string& path, NewFileFormat format,
+                                                  const std::string& password = {});
 } // namespace qm::jet
 
 namespace qm::xbase {

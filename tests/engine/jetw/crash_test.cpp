@@ -21,27 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Runs `op` in a child that ends itself at its n-th write.  Returns true when
-// the child finished the operation without reaching that write.
-bool runStoppingAtWrite(long n, const std::function<void()>& op) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        jet::writeFaults().exitAfter = n;
-        try {
-            op();
-        } catch (...) {
-            ::_exit(3);
-        }
-        ::_exit(0);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status));
-    const int code = WEXITSTATUS(status);
-    EXPECT_TRUE(code == 0 || code == 86) << "the operation failed in the child (status " << code << ")";
-    return code == 0;
-}
-
 // The database after recovery: opening for writing rolls a journal back.
 std::string recovered(const fs::path& p) {
     openWritable(p).reset();

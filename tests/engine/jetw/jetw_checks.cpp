@@ -1,6 +1,10 @@
 #include "jetw_checks.h"
 
 #include "jet/create_database.h"
+#include "jet/journal.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <sstream>
@@ -109,5 +113,25 @@ std::filesystem::path writableCopy(const qm::test::TempDir& dir, const std::file
     fs::permissions(p, fs::perms::owner_read | fs::perms::owner_write);
     return p;
 }
+
+bool runStoppingAtWrite(long n, const std::function<void()>& op) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        jet::writeFaults().exitAfter = n;
+        try {
+            op();
+        } catch (...) {
+            ::_exit(3);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    const int code = WEXITSTATUS(status);
+    EXPECT_TRUE(code == 0 || code == 86) << "the operation failed in the child (status " << code << ")";
+    return code == 0;
+}
+
 
 } // namespace qm::jetw::test

@@ -8,6 +8,7 @@
 #include "value/value.h"
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +35,11 @@ std::filesystem::path writableCopy(const qm::test::TempDir& dir, const std::file
 
 // Our database opened for writing.
 std::unique_ptr<storage::Database> openWritable(const std::filesystem::path& db, const std::string& password = {});
+
+// Runs `op` in a child process that ends itself at its n-th write (as a
+// crash there would).  Returns true when the child finished the operation
+// without reaching that write.
+bool runStoppingAtWrite(long n, const std::function<void()>& op);
 
 // A column spec, briefly.
 storage::ColumnSpec col(const std::string& name, storage::ColumnType type, int size = 0, bool autoNumber = false);
