@@ -698,7 +698,7 @@ JetWriter::~JetWriter() = default;
 
 namespace qm::jet {
 
-void JetWriter::loadIndex(TableDefinition& def, std::size_t realIndex, const std::vector<IndexEntry>& sorted) {
+void JetWriter::loadIndex(TableDefinition& def, std::size_t realIndex, std::vector<IndexEntry>& sorted) {
     WRealIndex& idx = def.realIndexes[realIndex];
     std::unordered_map<std::uint32_t, IndexNode> unused;
     TreeOps ops{*this, *store_, def, idx, unused};
@@ -729,10 +729,12 @@ void JetWriter::loadIndex(TableDefinition& def, std::size_t realIndex, const std
     auto parentOf = [](const std::vector<std::size_t>& parentStarts, std::size_t g) {
         return std::size_t(std::upper_bound(parentStarts.begin(), parentStarts.end(), g) - parentStarts.begin());
     };
-    auto makeNode = [](const std::vector<IndexEntry>& es, std::size_t from, std::size_t to, bool leaf) {
+    // The entries move into the page: each level is written once.
+    auto makeNode = [](std::vector<IndexEntry>& es, std::size_t from, std::size_t to, bool leaf) {
         IndexNode n;
         n.leaf = leaf;
-        n.entries.assign(es.begin() + std::ptrdiff_t(from), es.begin() + std::ptrdiff_t(to));
+        n.entries.assign(std::make_move_iterator(es.begin() + std::ptrdiff_t(from)),
+                         std::make_move_iterator(es.begin() + std::ptrdiff_t(to)));
         if (leaf)
             for (IndexEntry& e : n.entries) e.child = 0;
         else if (n.entries.size() >= 2) {
@@ -742,7 +744,7 @@ void JetWriter::loadIndex(TableDefinition& def, std::size_t realIndex, const std
         return n;
     };
 
-    const std::vector<IndexEntry>* level = &sorted;
+    std::vector<IndexEntry>* level = &sorted;
     std::vector<IndexEntry> above;
     bool leaf = true;
     std::vector<std::size_t> starts = group(*level, 4);

@@ -363,6 +363,22 @@ RowPointer addMapRow(JetWriter& w, std::uint32_t& holder, bool reference) {
     throw Error(store.path() + ": could not place a usage map row");
 }
 
+// The physical index of `def` with the same columns, order and flags as
+// `real` (logical indexes that agree share one tree), or the count when none.
+std::size_t sharedRealIndex(const TableDefinition& def, const WRealIndex& real) {
+    std::size_t match = def.realIndexes.size();
+    for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
+        const WRealIndex& o = def.realIndexes[k];
+        if (o.flags() != real.flags() || o.columns.size() != real.columns.size()) continue;
+        bool same = true;
+        for (std::size_t c = 0; c < o.columns.size(); ++c)
+            same = same && o.columns[c].number == real.columns[c].number &&
+                   o.columns[c].ascending == real.columns[c].ascending;
+        if (same) match = k;
+    }
+    return match;
+}
+
 std::string lower(std::string s) {
     for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
     return s;
@@ -553,16 +569,7 @@ std::uint32_t JetWriter::buildTable(const TableRequest& req, std::uint32_t tdefP
             if (ir.ignoreNulls) flags |= kIdxIgnoreNulls;
         }
         real.raw[46] = flags;
-        std::size_t match = def.realIndexes.size();
-        for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
-            const WRealIndex& o = def.realIndexes[k];
-            if (o.flags() != flags || o.columns.size() != real.columns.size()) continue;
-            bool same = true;
-            for (std::size_t c = 0; c < o.columns.size(); ++c)
-                same = same && o.columns[c].number == real.columns[c].number &&
-                       o.columns[c].ascending == real.columns[c].ascending;
-            if (same) match = k;
-        }
+        const std::size_t match = sharedRealIndex(def, real);
         if (match == def.realIndexes.size()) {
             put32(&real.raw[0], 1923);
             def.realIndexes.push_back(real);
@@ -1255,16 +1262,7 @@ void JetWriter::createIndex(const std::string& table, const IndexRequest& ir) {
     put32(&real.raw[0], 1923);
 
     // An index with the same columns and rules shares the existing tree.
-    std::size_t match = def.realIndexes.size();
-    for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
-        const WRealIndex& o = def.realIndexes[k];
-        if (o.flags() != flags || o.columns.size() != real.columns.size()) continue;
-        bool same = true;
-        for (std::size_t c = 0; c < o.columns.size(); ++c)
-            same = same && o.columns[c].number == real.columns[c].number &&
-                   o.columns[c].ascending == real.columns[c].ascending;
-        if (same) match = k;
-    }
+    const std::size_t match = sharedRealIndex(def, real);
 
     std::vector<IndexEntry> entries;
     if (match == def.realIndexes.size()) {

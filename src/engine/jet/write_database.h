@@ -185,8 +185,9 @@ private:
                        std::optional<RowLocation> except);
     void flushIndexes();
     // Lays out real index `realIndex` (an empty root) from entries sorted
-    // by (key, page, row): full leaves, then each level above, once.
-    void loadIndex(TableDefinition& def, std::size_t realIndex, const std::vector<IndexEntry>& sorted);
+    // by (key, page, row): full leaves, then each level above, once.  The
+    // entries are moved out of `sorted`.
+    void loadIndex(TableDefinition& def, std::size_t realIndex, std::vector<IndexEntry>& sorted);
     void createIndexRoot(TableDefinition& def, WRealIndex& idx, RowPointer map);
 
     // global usage map
