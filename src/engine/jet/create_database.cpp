@@ -465,6 +465,53 @@ std::unique_ptr<storage::RowCursor> scanKeepingAlive(const std::shared_ptr<stora
     return std::make_unique<KeepAliveCursor>(db, db->scan(table));
 }
 
+// A table's primary key and indexes in the seam's form (primary key first;
+// the hidden indexes of relationships left out).
+std::vector<storage::IndexSpec> indexesOf(const TableDefinition& def) {
+    std::vector<storage::IndexSpec> out;
+    for (const WLogicalIndex& l : def.logicalIndexes) {
+        if (l.kind() == 2 || l.realIndex() >= def.realIndexes.size()) continue;
+        const WRealIndex& r = def.realIndexes[l.realIndex()];
+        storage::IndexSpec s;
+        s.name = l.name;
+        s.primaryKey = l.kind() == 1;
+        s.unique = r.unique();
+        s.ignoreNulls = r.ignoreNulls();
+        s.required = r.required() && !s.primaryKey;
+        bool anyDescending = false;
+        for (const WIndexColumn& ic : r.columns) {
+            const WColumn* c = def.column(ic.number);
+            s.columns.push_back(c ? c->name : std::to_string(ic.number));
+            s.descending.push_back(!ic.ascending);
+            anyDescending = anyDescending || !ic.ascending;
+        }
+        if (!anyDescending) s.descending.clear();
+        if (s.primaryKey) out.insert(out.begin(), std::move(s));
+        else out.push_back(std::move(s));
+    }
+    return out;
+}
+
+IndexRequest indexRequestFor(const storage::IndexSpec& index, const std::string& table, const std::string& path) {
+    const std::string where = path + ": table " + table + ": cannot create the index " + index.name;
+    if (!index.expression.empty() && index.columns.empty())
+        throw Error(where + ": its key is the expression " + index.expression +
+                    "; an Access index is made of columns");
+    if (!index.filter.empty())
+        throw Error(where + ": it holds only the rows where " + index.filter + "; an Access index has no filter");
+    if (!index.collation.empty() && !storage::namesEqual(index.collation, "machine"))
+        throw Error(where + ": it orders text by the collating sequence " + index.collation +
+                    ", which an Access index does not have");
+    IndexRequest ir;
+    ir.name = index.name.empty() ? (index.primaryKey ? "PrimaryKey" : index.columns.front()) : index.name;
+    for (std::size_t i = 0; i < index.columns.size(); ++i) ir.columns.push_back({index.columns[i], !index.isDescending(i)});
+    ir.primaryKey = index.primaryKey;
+    ir.unique = index.unique || index.primaryKey;
+    ir.ignoreNulls = index.ignoreNulls;
+    ir.required = index.required;
+    return ir;
+}
+
 // The engine's storage::Database for files it may write: reading is the
 // reader's (reopened after each change), writing goes to the JetWriter.
 class WritableDatabase : public storage::Database {
@@ -491,11 +538,8 @@ public:
         r.name = spec.name;
         for (const auto& c : spec.columns) r.columns.push_back(columnRequestFor(c, spec.name));
         for (const auto& i : spec.indexes) {
-            IndexRequest ir;
+            IndexRequest ir = indexRequestFor(i, spec.name, path_);
             ir.name = i.name;
-            for (const auto& c : i.columns) ir.columns.push_back({c, true});
-            ir.primaryKey = i.primaryKey;
-            ir.unique = i.unique;
             r.indexes.push_back(std::move(ir));
         }
         catalogChanged();
@@ -534,6 +578,20 @@ public:
     }
     void beginBatch() override { writer_->beginBatch(); }
     void endBatch() override { writer_->endBatch(); }
+
+    std::vector<storage::IndexSpec> indexes(std::string_view table) override {
+        return indexesOf(writer_->tableNamed(std::string(table)));
+    }
+    void createIndex(std::string_view table, const storage::IndexSpec& index) override {
+        refuseSystemTable(table);
+        writer_->createIndex(std::string(table), indexRequestFor(index, std::string(table), path_));
+        changed();
+    }
+    void dropIndex(std::string_view table, std::string_view name) override {
+        refuseSystemTable(table);
+        writer_->dropIndex(std::string(table), std::string(name));
+        changed();
+    }
 
 private:
     void changed() { reader_.reset(); }
@@ -609,6 +667,9 @@ public:
         --batchDepth_;
         if (writer_) writer_->endBatch();
     }
+    std::vector<storage::IndexSpec> indexes(std::string_view table) override { return reading().indexes(table); }
+    void createIndex(std::string_view t, const storage::IndexSpec& index) override { writing().createIndex(t, index); }
+    void dropIndex(std::string_view t, std::string_view name) override { writing().dropIndex(t, name); }
 
 private:
     static storage::OpenOptions readOnly(storage::OpenOptions o) {
@@ -645,6 +706,22 @@ void recoverLeftoverJournal(const std::string& path) {
                         e.what());
         // Undone; whatever else was wrong (a password, say) is for the caller's open to report.
     }
+}
+
+// Listing keys reads the definition from the reader's pages: it does not
+// open the file for writing.
+std::vector<storage::IndexSpec> JetDatabase::indexes(std::string_view table) {
+    const auto def = tableDef(table);
+    if (format().version == Version::Jet3)
+        throw Error(path() + ": table " + def->name + ": the keys of Access 97 (Jet 3) tables are not read by this program");
+    PageRef held;
+    return indexesOf(readDefinition(
+        path(), format().pageSize,
+        [&](std::uint32_t n) {
+            held = pages().page(n);
+            return held->data();
+        },
+        def->tdefPage, def->name));
 }
 
 std::unique_ptr<storage::Database> openReadWrite(const std::string& path, const storage::OpenOptions& options) {

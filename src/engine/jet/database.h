@@ -34,6 +34,8 @@ public:
     void remove(std::string_view table, std::uint64_t rowId) override;
     void createView(std::string_view name, std::string_view sql) override;
     void dropView(std::string_view name) override;
+    // Defined beside the writer (create_database.cpp), which reads the same definitions.
+    std::vector<storage::IndexSpec> indexes(std::string_view table) override;
 
     // For the engine's own tools and tests.
     PageSource& pages() { return *src_; }

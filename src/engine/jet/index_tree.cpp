@@ -695,3 +695,94 @@ namespace qm::jet {
 // Here, where the index structures are complete.
 JetWriter::~JetWriter() = default;
 } // namespace qm::jet
+
+namespace qm::jet {
+
+void JetWriter::loadIndex(TableDefinition& def, std::size_t realIndex, std::vector<IndexEntry>& sorted) {
+    WRealIndex& idx = def.realIndexes[realIndex];
+    std::unordered_map<std::uint32_t, IndexNode> unused;
+    TreeOps ops{*this, *store_, def, idx, unused};
+    std::uint64_t distinct = 0;
+    for (std::size_t i = 0; i < sorted.size(); ++i)
+        if (i == 0 || sorted[i].key != sorted[i - 1].key) ++distinct;
+    put32(&idx.stats[0], std::uint32_t(sorted.size()));
+    put32(&idx.stats[4], std::uint32_t(distinct));
+    if (sorted.empty()) return; // the empty root leaf stays as it is
+
+    // Where each page of a level starts: pages are filled as far as they go.
+    auto group = [](const std::vector<IndexEntry>& es, std::size_t extra) {
+        std::vector<std::size_t> starts;
+        std::size_t bytes = 0;
+        for (std::size_t i = 0; i < es.size(); ++i) {
+            const std::size_t b = es[i].key.size() + extra;
+            if (starts.empty() || bytes + b > kMaxEntryBytes) {
+                starts.push_back(i);
+                bytes = 0;
+            }
+            bytes += b;
+        }
+        return starts;
+    };
+    auto end = [](const std::vector<std::size_t>& starts, std::size_t g, std::size_t n) {
+        return g + 1 < starts.size() ? starts[g + 1] : n;
+    };
+    auto parentOf = [](const std::vector<std::size_t>& parentStarts, std::size_t g) {
+        return std::size_t(std::upper_bound(parentStarts.begin(), parentStarts.end(), g) - parentStarts.begin());
+    };
+    // The entries move into the page: each level is written once.
+    auto makeNode = [](std::vector<IndexEntry>& es, std::size_t from, std::size_t to, bool leaf) {
+        IndexNode n;
+        n.leaf = leaf;
+        n.entries.assign(std::make_move_iterator(es.begin() + std::ptrdiff_t(from)),
+                         std::make_move_iterator(es.begin() + std::ptrdiff_t(to)));
+        if (leaf)
+            for (IndexEntry& e : n.entries) e.child = 0;
+        else if (n.entries.size() >= 2) {
+            n.tail = n.entries.back().child;
+            n.entries.pop_back();
+        }
+        return n;
+    };
+
+    std::vector<IndexEntry>* level = &sorted;
+    std::vector<IndexEntry> above;
+    bool leaf = true;
+    std::vector<std::size_t> starts = group(*level, 4);
+    for (int depth = 0; depth < 32; ++depth) {
+        const std::size_t n = level->size();
+        if (starts.size() == 1) {
+            // The top page goes to the root, whose page number never changes.
+            ops.serialize(idx.rootPage, makeNode(*level, 0, n, leaf));
+            return;
+        }
+        std::vector<std::uint32_t> pages(starts.size());
+        for (std::uint32_t& p : pages) {
+            p = allocatePage();
+            mapSet(*store_, idx.usageMap, p, true, [&] { return allocatePage(); }, def.name);
+        }
+        std::vector<IndexEntry> next;
+        next.reserve(starts.size());
+        for (std::size_t g = 0; g < starts.size(); ++g) {
+            IndexEntry e = (*level)[end(starts, g, n) - 1];
+            e.child = pages[g];
+            next.push_back(std::move(e));
+        }
+        const std::vector<std::size_t> nextStarts = group(next, 8);
+        for (std::size_t g = 0; g < starts.size(); ++g) {
+            IndexNode node = makeNode(*level, starts[g], end(starts, g, n), leaf);
+            // Leaves form one chain; pages above are linked only to siblings
+            // under the same parent.
+            if (g > 0 && (leaf || parentOf(nextStarts, g - 1) == parentOf(nextStarts, g))) node.prev = pages[g - 1];
+            if (g + 1 < starts.size() && (leaf || parentOf(nextStarts, g + 1) == parentOf(nextStarts, g)))
+                node.next = pages[g + 1];
+            ops.serialize(pages[g], node);
+        }
+        above = std::move(next);
+        level = &above;
+        starts = nextStarts;
+        leaf = false;
+    }
+    throw Error(store_->path() + ": table " + def.name + ": the index would be too deep");
+}
+
+} // namespace qm::jet

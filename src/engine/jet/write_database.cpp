@@ -363,6 +363,22 @@ RowPointer addMapRow(JetWriter& w, std::uint32_t& holder, bool reference) {
     throw Error(store.path() + ": could not place a usage map row");
 }
 
+// The physical index of `def` with the same columns, order and flags as
+// `real` (logical indexes that agree share one tree), or the count when none.
+std::size_t sharedRealIndex(const TableDefinition& def, const WRealIndex& real) {
+    std::size_t match = def.realIndexes.size();
+    for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
+        const WRealIndex& o = def.realIndexes[k];
+        if (o.flags() != real.flags() || o.columns.size() != real.columns.size()) continue;
+        bool same = true;
+        for (std::size_t c = 0; c < o.columns.size(); ++c)
+            same = same && o.columns[c].number == real.columns[c].number &&
+                   o.columns[c].ascending == real.columns[c].ascending;
+        if (same) match = k;
+    }
+    return match;
+}
+
 std::string lower(std::string s) {
     for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
     return s;
@@ -553,16 +569,7 @@ std::uint32_t JetWriter::buildTable(const TableRequest& req, std::uint32_t tdefP
             if (ir.ignoreNulls) flags |= kIdxIgnoreNulls;
         }
         real.raw[46] = flags;
-        std::size_t match = def.realIndexes.size();
-        for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
-            const WRealIndex& o = def.realIndexes[k];
-            if (o.flags() != flags || o.columns.size() != real.columns.size()) continue;
-            bool same = true;
-            for (std::size_t c = 0; c < o.columns.size(); ++c)
-                same = same && o.columns[c].number == real.columns[c].number &&
-                       o.columns[c].ascending == real.columns[c].ascending;
-            if (same) match = k;
-        }
+        const std::size_t match = sharedRealIndex(def, real);
         if (match == def.realIndexes.size()) {
             put32(&real.raw[0], 1923);
             def.realIndexes.push_back(real);
@@ -1232,6 +1239,191 @@ void JetWriter::forgetCaches() {
     freeHint_ = 0;
     freedSinceCommit_.clear();
     lowestFreedSinceCommit_ = UINT32_MAX;
+}
+
+} // namespace qm::jet
+
+// ---- indexes added to and removed from existing tables ----
+
+namespace qm::jet {
+
+namespace {
+// "Name = 'x', Code = Null" for messages about a row's key.
+std::string keyValues(const TableDefinition& def, const WRealIndex& idx, const std::vector<Value>& values) {
+    const auto& cols = def.byNumber();
+    std::string shown;
+    for (const WIndexColumn& ic : idx.columns)
+        for (std::size_t pos = 0; pos < cols.size(); ++pos) {
+            if (cols[pos]->number() != ic.number) continue;
+            const Value& v = values[pos];
+            if (!shown.empty()) shown += ", ";
+            const bool isNull = (v.isNull() || v.isEmpty()) && cols[pos]->type() != kBoolean;
+            shown += cols[pos]->name + " = " + (isNull ? std::string("Null") : "'" + v.toString() + "'");
+        }
+    return shown;
+}
+
+bool inRelationship(const WLogicalIndex& l) { return l.kind() == 2 || u32(&l.raw[13]) != 0xFFFFFFFFu; }
+} // namespace
+
+void JetWriter::createIndex(const std::string& table, const IndexRequest& ir) {
+    TableDefinition& def = tableNamed(table);
+    const std::string where = store_->path() + ": table " + def.name + ": cannot create the index " + ir.name;
+    if (def.system()) throw Error(where + ": " + def.name + " is a system table");
+    std::string why;
+    if (!nameCharsValid(ir.name, why)) throw Error(where + ": " + why);
+    for (const WLogicalIndex& l : def.logicalIndexes) {
+        if (storage::namesEqual(l.name, ir.name)) throw Error(where + ": the table already has an index of that name");
+        if (ir.primaryKey && l.kind() == 1)
+            throw Error(where + ": the table already has a primary key (" + l.name + ")");
+    }
+    if (def.logicalIndexes.size() >= kMaxIndexes) throw Error(where + ": a table holds at most 32 indexes");
+    if (ir.columns.empty() || ir.columns.size() > 10) throw Error(where + ": an index has 1 to 10 columns");
+    WRealIndex real;
+    for (const auto& [cname, asc] : ir.columns) {
+        const WColumn* found = nullptr;
+        for (const WColumn& c : def.columns)
+            if (storage::namesEqual(c.name, cname)) found = &c;
+        if (!found) throw Error(where + ": the table has no column " + cname);
+        const std::string reason = unindexableReason(*found);
+        if (!reason.empty()) throw Error(where + ": " + reason);
+        for (const WIndexColumn& seen : real.columns)
+            if (seen.number == found->number()) throw Error(where + ": the column " + cname + " is named twice");
+        real.columns.push_back({found->number(), asc});
+    }
+    std::uint8_t flags = kIdxAlways;
+    if (ir.primaryKey) flags |= kIdxUnique | kIdxRequired;
+    if (ir.unique) flags |= kIdxUnique;
+    if (ir.required) flags |= kIdxRequired;
+    if (ir.ignoreNulls) flags |= kIdxIgnoreNulls;
+    real.raw[46] = flags;
+    put32(&real.raw[0], 1923);
+
+    // An index with the same columns and rules shares the existing tree.
+    const std::size_t match = sharedRealIndex(def, real);
+
+    std::vector<IndexEntry> entries;
+    if (match == def.realIndexes.size()) {
+        // Every row's key first: a refusal leaves the file untouched.
+        entries.reserve(def.rowCount());
+        const auto& cols = def.byNumber();
+        std::vector<std::size_t> positions;
+        for (const WIndexColumn& ic : real.columns)
+            for (std::size_t pos = 0; pos < cols.size(); ++pos)
+                if (cols[pos]->number() == ic.number) positions.push_back(pos);
+        const bool noNulls = (flags & kIdxRequired) != 0;
+        scan(def, [&](RowLocation at, const std::vector<Value>& values) {
+            bool anyNull = false, allNull = true;
+            for (std::size_t pos : positions) {
+                const bool isNull = (values[pos].isNull() || values[pos].isEmpty()) && cols[pos]->type() != kBoolean;
+                anyNull = anyNull || isNull;
+                allNull = allNull && isNull;
+            }
+            if (anyNull && noNulls)
+                throw Error(where + ": a row holds a Null in it (" + keyValues(def, real, values) +
+                            "); Index or primary key cannot contain a Null value.");
+            std::string key = keyOf(def, real, values);
+            if (key.empty() && allNull && (flags & kIdxIgnoreNulls)) return true;
+            entries.push_back(IndexEntry{std::move(key), at.page, at.row, allNull ? 1u : 0u});
+            return true;
+        });
+        std::sort(entries.begin(), entries.end(), [](const IndexEntry& a, const IndexEntry& b) {
+            const int c = a.key.compare(b.key);
+            if (c != 0) return c < 0;
+            if (a.page != b.page) return a.page < b.page;
+            return a.row < b.row;
+        });
+        if (flags & kIdxUnique)
+            for (std::size_t i = 1; i < entries.size(); ++i) {
+                if (entries[i].key != entries[i - 1].key || entries[i].child) continue;
+                std::vector<Value> values;
+                readRow(def, RowLocation{entries[i].page, entries[i].row}, values);
+                throw Error(where + ": two rows hold the same key (" + keyValues(def, real, values) +
+                            "); the index would not be unique");
+            }
+    }
+
+    CallGuard guard{*this};
+    // Decoded pages of the table's trees are written out first: the new
+    // index may renumber nothing, but the trees are reloaded from the file.
+    flushIndexes();
+    for (auto it = trees_.begin(); it != trees_.end();)
+        it = it->first.first == def.page ? trees_.erase(it) : std::next(it);
+    if (match == def.realIndexes.size()) {
+        std::uint32_t holder = 0;
+        const RowPointer map = addMapRow(*this, holder, false);
+        def.realIndexes.push_back(real);
+        createIndexRoot(def, def.realIndexes.back(), map);
+        loadIndex(def, match, entries);
+    }
+    std::uint32_t number = 0;
+    for (const WLogicalIndex& l : def.logicalIndexes) number = std::max(number, l.number() + 1);
+    WLogicalIndex li;
+    li.name = ir.name;
+    put32(&li.raw[0], 1625);
+    put32(&li.raw[4], number);
+    put32(&li.raw[8], std::uint32_t(match));
+    put32(&li.raw[13], 0xFFFFFFFFu);
+    li.raw[21] = 0x04;
+    li.raw[22] = 0x04;
+    li.raw[23] = ir.primaryKey ? 1 : 0;
+    // Access keeps the logical index blocks sorted by name.
+    auto at = std::find_if(def.logicalIndexes.begin(), def.logicalIndexes.end(),
+                           [&](const WLogicalIndex& l) { return lower(l.name) > lower(ir.name); });
+    def.logicalIndexes.insert(at, std::move(li));
+    saveDefinition(def);
+    endCall();
+    guard.done = true;
+}
+
+void JetWriter::dropIndex(const std::string& table, const std::string& name) {
+    TableDefinition& def = tableNamed(table);
+    const std::string where = store_->path() + ": table " + def.name + ": cannot drop the index " + name;
+    if (def.system()) throw Error(where + ": " + def.name + " is a system table");
+    auto it = std::find_if(def.logicalIndexes.begin(), def.logicalIndexes.end(),
+                           [&](const WLogicalIndex& l) { return storage::namesEqual(l.name, name); });
+    if (it == def.logicalIndexes.end()) throw Error(where + ": the table has no index of that name");
+    // Relationships name indexes by number; renumbering would break them.
+    for (const WLogicalIndex& l : def.logicalIndexes)
+        if (inRelationship(l))
+            throw Error(where + ": the table takes part in a relationship (index " + l.name +
+                        "); its indexes are not changed by this program");
+    CallGuard guard{*this};
+    flushIndexes();
+    for (auto t = trees_.begin(); t != trees_.end();)
+        t = t->first.first == def.page ? trees_.erase(t) : std::next(t);
+    const std::uint32_t real = it->realIndex();
+    const std::uint32_t number = it->number();
+    def.logicalIndexes.erase(it);
+    for (WLogicalIndex& l : def.logicalIndexes)
+        if (l.number() > number) put32(&l.raw[4], l.number() - 1);
+    const bool shared = std::any_of(def.logicalIndexes.begin(), def.logicalIndexes.end(),
+                                    [&](const WLogicalIndex& l) { return l.realIndex() == real; });
+    if (!shared && real < def.realIndexes.size()) {
+        const WRealIndex& r = def.realIndexes[real];
+        std::set<std::uint32_t> pages;
+        for (std::uint32_t p : mapPages(*store_, r.usageMap, def.name)) pages.insert(p);
+        pages.insert(r.rootPage);
+        MapRow m = mapRow(*store_, r.usageMap, false, def.name);
+        if (m.p[0] == 0x01) // a reference map's bitmap pages
+            for (std::size_t s = 0; 1 + 4 * (s + 1) <= m.size; ++s)
+                if (std::uint32_t bp = u32(m.p + 1 + 4 * s)) pages.insert(bp);
+        for (std::uint32_t p : pages)
+            if (p >= 3) {
+                std::memset(store_->write(p), 0, 4);
+                releasePage(p);
+            }
+        // The map's row is deleted from the page that holds it.
+        std::uint8_t* holder = store_->write(r.usageMap.page);
+        const std::size_t slot = format().dataHeader + 2 * std::size_t(r.usageMap.row);
+        put16(holder + slot, std::uint16_t(u16(holder + slot) | 0x8000));
+        def.realIndexes.erase(def.realIndexes.begin() + std::ptrdiff_t(real));
+        for (WLogicalIndex& l : def.logicalIndexes)
+            if (l.realIndex() > real) put32(&l.raw[8], l.realIndex() - 1);
+    }
+    saveDefinition(def);
+    endCall();
+    guard.done = true;
 }
 
 } // namespace qm::jet

@@ -81,6 +81,8 @@ struct RowLocation {
     static RowLocation of(std::uint64_t id) { return RowLocation{std::uint32_t(id >> 8), std::uint8_t(id & 0xFF)}; }
 };
 
+struct IndexEntry;
+
 class JetWriter {
 public:
     explicit JetWriter(std::unique_ptr<PageStore> store);
@@ -100,6 +102,14 @@ public:
     void remove(const std::string& table, std::uint64_t rowId);
     void createQuery(const std::string& name, const std::string& sql);
     void dropQuery(const std::string& name);
+    // Adds an index (or primary key) to a table that may hold rows: the
+    // keys of every row are computed, sorted and laid out as a tree in one
+    // pass.  A unique index meeting equal keys, or a primary key or
+    // required index meeting a Null, is refused naming the index and the
+    // row's values, before anything changes.
+    void createIndex(const std::string& table, const IndexRequest& request);
+    // Removes an index by name; its pages go back to the free pages.
+    void dropIndex(const std::string& table, const std::string& name);
 
     void beginBatch();
     void endBatch();
@@ -176,6 +186,10 @@ private:
     bool indexContains(TableDefinition& def, std::size_t realIndex, const std::string& key,
                        std::optional<RowLocation> except);
     void flushIndexes();
+    // Lays out real index `realIndex` (an empty root) from entries sorted
+    // by (key, page, row): full leaves, then each level above, once.  The
+    // entries are moved out of `sorted`.
+    void loadIndex(TableDefinition& def, std::size_t realIndex, std::vector<IndexEntry>& sorted);
     void createIndexRoot(TableDefinition& def, WRealIndex& idx, RowPointer map);
 
     // global usage map

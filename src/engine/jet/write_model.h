@@ -146,6 +146,10 @@ private:
 
 // Reads the definition that starts at `page`.  `name` is for messages.
 TableDefinition readDefinition(PageStore& store, std::uint32_t page, const std::string& name);
+// The same from pages another source gives (each pointer read at once).
+TableDefinition readDefinition(const std::string& path, std::uint32_t pageSize,
+                               const std::function<const std::uint8_t*(std::uint32_t)>& read, std::uint32_t page,
+                               const std::string& name);
 // The TDEF byte stream of `def` (counts in the head recomputed).
 std::vector<std::uint8_t> serializeDefinition(TableDefinition& def, const Format& format);
 

@@ -92,7 +92,13 @@ std::size_t TableDefinition::fixedAreaSize() const {
 }
 
 TableDefinition readDefinition(PageStore& store, std::uint32_t page, const std::string& name) {
-    const std::string what = store.path() + ": table " + name + ": ";
+    return readDefinition(store.path(), store.pageSize(), [&](std::uint32_t n) { return store.read(n); }, page, name);
+}
+
+TableDefinition readDefinition(const std::string& path, std::uint32_t pageSize,
+                               const std::function<const std::uint8_t*(std::uint32_t)>& read, std::uint32_t page,
+                               const std::string& name) {
+    const std::string what = path + ": table " + name + ": ";
     TableDefinition def;
     def.name = name;
     def.page = page;
@@ -101,12 +107,12 @@ TableDefinition readDefinition(PageStore& store, std::uint32_t page, const std::
     while (p != 0) {
         if (std::find(def.chain.begin(), def.chain.end(), p) != def.chain.end() || def.chain.size() > 64)
             throw Error(what + "the definition pages form a loop; the database is damaged");
-        const std::uint8_t* b = store.read(p);
+        const std::uint8_t* b = read(p);
         if (b[0] != kPageTdef)
             throw Error(what + "page " + std::to_string(p) + " is not a table definition page; the database is damaged");
         def.chain.push_back(p);
-        if (s.empty()) s.assign(b, b + store.pageSize());
-        else s.insert(s.end(), b + 8, b + store.pageSize());
+        if (s.empty()) s.assign(b, b + pageSize);
+        else s.insert(s.end(), b + 8, b + pageSize);
         p = u32(b + 4);
     }
     const std::uint32_t len = u32(s.data() + 8);

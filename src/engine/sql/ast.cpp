@@ -38,6 +38,9 @@ const char* statementName(StatementKind kind) {
     case StatementKind::CreateView: return "CREATE VIEW";
     case StatementKind::DropView: return "DROP VIEW";
     case StatementKind::AlterTable: return "ALTER TABLE";
+    case StatementKind::CreateIndex: return "CREATE INDEX";
+    case StatementKind::DropIndex: return "DROP INDEX";
+    case StatementKind::Use: return "USE";
     }
     return "SQL";
 }
@@ -288,8 +291,52 @@ struct Printer {
         else if (c.unique) out += " UNIQUE";
     }
 
+    void indexColumns(const storage::IndexSpec& k) {
+        out += '(';
+        for (std::size_t i = 0; i < k.columns.size(); ++i) {
+            if (i) out += ", ";
+            name(k.columns[i]);
+            if (k.isDescending(i)) out += " DESC";
+        }
+        out += ')';
+    }
+
     void statement(const Statement& s) {
         switch (s.kind) {
+        case StatementKind::CreateIndex: {
+            const IndexStatement& ix = *s.index;
+            if (d == Dialect::FoxPro) {
+                out += "INDEX ON ";
+                if (ix.index.expression.empty()) name(ix.index.columns.front());
+                else out += ix.index.expression;
+                out += " TAG ";
+                name(ix.index.name);
+                if (!ix.index.filter.empty()) out += " FOR " + ix.index.filter;
+                if (ix.index.isDescending(0)) out += " DESCENDING";
+                if (ix.index.unique) out += " CANDIDATE";
+                break;
+            }
+            out += ix.index.unique && !ix.index.primaryKey ? "CREATE UNIQUE INDEX " : "CREATE INDEX ";
+            name(ix.index.name);
+            out += " ON ";
+            table(ix.table);
+            out += ' ';
+            indexColumns(ix.index);
+            if (ix.index.primaryKey) out += " WITH PRIMARY";
+            else if (ix.index.required) out += " WITH DISALLOW NULL";
+            if (ix.index.ignoreNulls) out += ix.index.primaryKey || ix.index.required ? " IGNORE NULL" : " WITH IGNORE NULL";
+            break;
+        }
+        case StatementKind::DropIndex:
+            out += "DROP INDEX ";
+            name(s.index->index.name);
+            out += " ON ";
+            table(s.index->table);
+            break;
+        case StatementKind::Use:
+            out += "USE";
+            if (!s.index->table.name.empty()) { out += ' '; table(s.index->table); }
+            break;
         case StatementKind::Select: select(*s.select); break;
         case StatementKind::Insert: {
             const Insert& in = *s.insert;
@@ -368,7 +415,35 @@ struct Printer {
             const AlterTable& a = *s.alter;
             out += "ALTER TABLE ";
             table(a.table);
-            if (a.add) {
+            if (!a.addKeys.empty() || !a.dropKeys.empty() || a.dropPrimaryKey) {
+                bool first = true;
+                for (const auto& k : a.addKeys) {
+                    out += first ? " ADD " : ", ADD ";
+                    first = false;
+                    if (d == Dialect::FoxPro) {
+                        out += k.primaryKey ? "PRIMARY KEY " : "UNIQUE ";
+                        if (k.expression.empty()) name(k.columns.front());
+                        else out += k.expression;
+                        out += " TAG ";
+                        name(k.name);
+                    } else {
+                        out += "CONSTRAINT ";
+                        name(k.name);
+                        out += k.primaryKey ? " PRIMARY KEY " : " UNIQUE ";
+                        indexColumns(k);
+                    }
+                }
+                if (a.dropPrimaryKey) {
+                    out += first ? " DROP PRIMARY KEY" : ", DROP PRIMARY KEY";
+                    first = false;
+                }
+                for (const auto& k : a.dropKeys) {
+                    out += first ? " DROP " : ", DROP ";
+                    first = false;
+                    out += d == Dialect::FoxPro ? "UNIQUE TAG " : "CONSTRAINT ";
+                    name(k);
+                }
+            } else if (a.add) {
                 out += " ADD COLUMN ";
                 for (std::size_t i = 0; i < a.addColumns.size(); ++i) { if (i) out += ", "; columnDef(a.addColumns[i]); }
             } else {

@@ -115,6 +115,7 @@ struct ColumnDefSql {
     std::string typeText;            // the type as written, for messages
     bool primaryKey = false;
     bool unique = false;
+    std::string constraintName;      // CONSTRAINT name of a column's key
 };
 
 struct CreateTable {
@@ -160,6 +161,19 @@ struct AlterTable {
     bool add = true;
     std::vector<ColumnDefSql> addColumns;
     std::vector<std::string> dropColumns;
+    // ADD CONSTRAINT / ADD PRIMARY KEY / ADD UNIQUE: keys to create;
+    // DROP CONSTRAINT / DROP UNIQUE TAG: keys to remove by name.
+    std::vector<storage::IndexSpec> addKeys;
+    std::vector<std::string> dropKeys;
+    bool dropPrimaryKey = false;    // FoxPro DROP PRIMARY KEY
+};
+
+// CREATE [UNIQUE] INDEX name ON table (...) (Access), INDEX ON expr TAG name
+// (FoxPro); DROP INDEX name ON table (Access), DELETE TAG name (FoxPro).
+struct IndexStatement {
+    TableName table;
+    storage::IndexSpec index;      // CREATE: the index; DROP: its name
+    std::string text;              // FoxPro key expression as written
 };
 
 struct DropObject {
@@ -175,6 +189,7 @@ struct CreateView {
 
 enum class StatementKind : std::uint8_t {
     Select, Insert, Update, Delete, CreateTable, DropTable, CreateView, DropView, AlterTable,
+    CreateIndex, DropIndex, Use,
 };
 
 struct Statement {
@@ -187,6 +202,7 @@ struct Statement {
     std::unique_ptr<DropObject> drop;
     std::unique_ptr<CreateView> createView;
     std::unique_ptr<AlterTable> alter;
+    std::unique_ptr<IndexStatement> index;
 };
 
 // The statement's name as error messages use it ("INSERT INTO", "CREATE TABLE").

@@ -737,6 +737,10 @@ struct Executor::Impl {
     std::int64_t executeDelete(Delete& del);
     void executeCreateTable(CreateTable& ct);
     void executeAlter(AlterTable& at);
+    void executeAlterKeys(AlterTable& at);
+    void executeIndex(Statement& s);
+    // The table FoxPro's USE opened: INDEX ON works on it.
+    std::string currentTable;
     std::int64_t appendRows(QueryCursor& rows, storage::Database& d, const std::string& table,
                             const std::vector<ColumnDef>& columns, const std::vector<int>& mapping);
 };
@@ -1207,12 +1211,65 @@ void Executor::Impl::executeCreateTable(CreateTable& ct) {
     d.createTable(spec);
 }
 
+void Executor::Impl::executeAlterKeys(AlterTable& at) {
+    auto entry = db.find(at.table.name);
+    if (!entry || (entry->kind != storage::ObjectKind::Table))
+        placed(at.table.offset, "Table '" + at.table.name + "' does not exist.");
+    for (const auto& k : at.addKeys) db.createIndex(entry->name, k);
+    if (at.dropPrimaryKey) {
+        std::string primary;
+        for (const auto& k : db.indexes(entry->name))
+            if (k.primaryKey) primary = k.name;
+        if (primary.empty()) throw Error("Table '" + entry->name + "' has no primary key to drop.");
+        db.dropIndex(entry->name, primary);
+    }
+    for (const auto& name : at.dropKeys) db.dropIndex(entry->name, name);
+}
+
+void Executor::Impl::executeIndex(Statement& s) {
+    IndexStatement& ix = *s.index;
+    if (s.kind == StatementKind::Use) {
+        if (ix.table.name.empty()) {
+            currentTable.clear();
+            return;
+        }
+        auto entry = db.find(ix.table.name);
+        if (!entry || entry->kind != storage::ObjectKind::Table)
+            placed(ix.table.offset, "File '" + ix.table.name + "' does not exist.");
+        currentTable = entry->name;
+        return;
+    }
+    std::string table = ix.table.name;
+    if (table.empty()) {
+        if (currentTable.empty()) throw Error("No table is open in the current work area.");
+        table = currentTable;
+    }
+    storage::Database& d = target(ix.table);
+    auto entry = d.find(table);
+    if (!entry || entry->kind != storage::ObjectKind::Table)
+        placed(ix.table.offset, "Table '" + table + "' does not exist.");
+    if (s.kind == StatementKind::CreateIndex) d.createIndex(entry->name, ix.index);
+    else d.dropIndex(entry->name, ix.index.name);
+}
+
 void Executor::Impl::executeAlter(AlterTable& at) {
+    if (!at.addKeys.empty() || !at.dropKeys.empty() || at.dropPrimaryKey) {
+        executeAlterKeys(at);
+        return;
+    }
     // No engine call changes a table's columns in place: the table is
     // rebuilt under a temporary name, filled, and put in the old one's place.
     auto entry = db.find(at.table.name);
     if (!entry || (entry->kind != storage::ObjectKind::Table))
         placed(at.table.offset, "Table '" + at.table.name + "' does not exist.");
+    // Its keys are made again on the new table, but for those on dropped columns.
+    std::vector<storage::IndexSpec> keys;
+    for (auto& k : db.indexes(entry->name)) {
+        bool dropped = false;
+        for (const auto& c : k.columns)
+            for (const auto& d : at.dropColumns) dropped = dropped || (!at.add && namesEqual(c, d));
+        if (!dropped) keys.push_back(std::move(k));
+    }
     const std::vector<ColumnDef> old = db.columns(entry->name);
     storage::TableSpec spec;
     std::string tmp = entry->name + "_alt";
@@ -1262,6 +1319,7 @@ void Executor::Impl::executeAlter(AlterTable& at) {
     }
     db.dropTable(entry->name);
     db.renameObject(tmp, entry->name);
+    for (const auto& k : keys) db.createIndex(entry->name, k);
 }
 
 std::int64_t Executor::execute(Statement& s, const ScriptStatement& st) {
@@ -1337,6 +1395,12 @@ std::int64_t Executor::execute(Statement& s, const ScriptStatement& st) {
         case StatementKind::AlterTable:
             m.cache.valid = false;
             m.executeAlter(*s.alter);
+            return 0;
+        case StatementKind::CreateIndex:
+        case StatementKind::DropIndex:
+        case StatementKind::Use:
+            m.cache.valid = false;
+            m.executeIndex(s);
             return 0;
         }
     } catch (const PlacedError& e) {

@@ -696,7 +696,7 @@ struct ParserImpl {
             } else if (cur().isWord("WITH") && (peek().isWord("COMPRESSION") || peek().isWord("COMP"))) pos += 2;
             else if (cur().isWord("CONSTRAINT")) {
                 ++pos;
-                name("constraint name");
+                c.constraintName = name("constraint name");
             } else if (cur().isWord("DEFAULT") || cur().isWord("CHECK") || cur().isWord("REFERENCES")) {
                 fail(cur(), std::string(cur().text) + " is not supported in a column definition here");
             } else break;
@@ -712,6 +712,62 @@ struct ParserImpl {
         return out;
     }
 
+    // Access index columns: (col [ASC|DESC], ...).
+    void indexColumns(storage::IndexSpec& ix) {
+        expect("(");
+        bool anyDescending = false;
+        do {
+            ix.columns.push_back(name("column name"));
+            const bool desc = acceptWord("DESC");
+            if (!desc) acceptWord("ASC");
+            ix.descending.push_back(desc);
+            anyDescending = anyDescending || desc;
+        } while (accept(","));
+        expect(")");
+        if (!anyDescending) ix.descending.clear();
+    }
+
+    // A FoxPro key expression, as written, up to TAG (or another stop word)
+    // at the outer level.
+    std::string keyExpression(std::initializer_list<std::string_view> stops) {
+        const std::size_t first = pos;
+        int depth = 0;
+        for (; cur().kind != Tok::End; ++pos) {
+            if (depth == 0 && (cur().is(";") || cur().is(",") || cur().is(")"))) break;
+            bool stop = false;
+            for (auto w : stops) stop = stop || cur().isWord(w);
+            if (depth == 0 && stop) break;
+            if (cur().is("(")) ++depth;
+            else if (cur().is(")")) --depth;
+        }
+        if (pos == first) fail(cur(), "expected an index key expression");
+        std::string_view e = text.substr(tk[first].offset, cur().offset - tk[first].offset);
+        if (cur().kind == Tok::End) e = text.substr(tk[first].offset);
+        while (!e.empty() && (e.back() == ' ' || e.back() == '\t' || e.back() == '\n' || e.back() == '\r'))
+            e.remove_suffix(1);
+        return std::string(e);
+    }
+
+    // FoxPro: PRIMARY KEY expr TAG name / UNIQUE expr TAG name (the words
+    // before the expression already taken).  A plain field name becomes the
+    // index's column.
+    storage::IndexSpec foxKey(bool primary) {
+        storage::IndexSpec ix;
+        ix.primaryKey = primary;
+        ix.unique = true;
+        const Token& at = cur();
+        ix.expression = keyExpression({"TAG", "COLLATE", "FOR"});
+        if (at.kind == Tok::Word && iequals(at.text, ix.expression)) {
+            ix.columns = {ix.expression};
+            ix.expression.clear();
+        }
+        if (acceptWord("TAG")) ix.name = name("tag name");
+        else if (!ix.columns.empty()) ix.name = ix.columns.front();
+        else fail(cur(), "expected TAG and the tag's name");
+        if (acceptWord("COLLATE")) ix.collation = unquote(take());
+        return ix;
+    }
+
     void createTable(Statement& st) {
         stmtName = "CREATE TABLE";
         st.kind = StatementKind::CreateTable;
@@ -724,20 +780,29 @@ struct ParserImpl {
         expect("(");
         do {
             const bool constraint = acceptWord("CONSTRAINT");
-            if (constraint) name("constraint name");
+            std::string constraintName;
+            if (constraint) constraintName = name("constraint name");
             if (cur().isWord("PRIMARY") && peek().isWord("KEY")) {
                 pos += 2;
                 storage::IndexSpec ix;
-                ix.primaryKey = ix.unique = true;
-                ix.columns = nameList();
-                ix.name = "PrimaryKey";
+                if (fox() && !cur().is("(")) ix = foxKey(true);
+                else {
+                    ix.primaryKey = ix.unique = true;
+                    indexColumns(ix);
+                    ix.name = "PrimaryKey";
+                }
+                if (!constraintName.empty()) ix.name = constraintName;
                 ct->indexes.push_back(std::move(ix));
-            } else if (cur().isWord("UNIQUE") && peek().is("(")) {
+            } else if (cur().isWord("UNIQUE") && (peek().is("(") || (fox() && !peek().is(",") && !peek().is(")")))) {
                 ++pos;
                 storage::IndexSpec ix;
-                ix.unique = true;
-                ix.columns = nameList();
-                ix.name = ix.columns.front();
+                if (fox() && !cur().is("(")) ix = foxKey(false);
+                else {
+                    ix.unique = true;
+                    indexColumns(ix);
+                    ix.name = ix.columns.front();
+                }
+                if (!constraintName.empty()) ix.name = constraintName;
                 ct->indexes.push_back(std::move(ix));
             } else if (cur().isWord("FOREIGN")) {
                 fail(cur(), "FOREIGN KEY is not supported here");
@@ -752,13 +817,14 @@ struct ParserImpl {
                 storage::IndexSpec ix;
                 ix.primaryKey = ix.unique = true;
                 ix.columns = {c.name};
-                ix.name = "PrimaryKey";
+                // FoxPro names a field's tag after the field.
+                ix.name = !c.constraintName.empty() ? c.constraintName : fox() ? c.name : "PrimaryKey";
                 ct->indexes.push_back(std::move(ix));
             } else if (c.unique) {
                 storage::IndexSpec ix;
                 ix.unique = true;
                 ix.columns = {c.name};
-                ix.name = c.name;
+                ix.name = !c.constraintName.empty() ? c.constraintName : c.name;
                 ct->indexes.push_back(std::move(ix));
             }
         }
@@ -770,7 +836,51 @@ struct ParserImpl {
         st.kind = StatementKind::AlterTable;
         auto at = std::make_unique<AlterTable>();
         at->table = tableName();
-        if (acceptWord("ADD")) {
+        if (cur().isWord("ADD") && (peek().isWord("CONSTRAINT") || peek().isWord("PRIMARY") || peek().isWord("UNIQUE"))) {
+            ++pos;
+            do {
+                storage::IndexSpec ix;
+                std::string constraintName;
+                if (acceptWord("CONSTRAINT")) constraintName = name("constraint name");
+                if (acceptWord("PRIMARY")) {
+                    expectWord("KEY");
+                    if (fox() && !cur().is("(")) ix = foxKey(true);
+                    else {
+                        ix.primaryKey = ix.unique = true;
+                        indexColumns(ix);
+                        ix.name = "PrimaryKey";
+                    }
+                } else if (acceptWord("UNIQUE")) {
+                    if (fox() && !cur().is("(")) ix = foxKey(false);
+                    else {
+                        ix.unique = true;
+                        indexColumns(ix);
+                        ix.name = ix.columns.front();
+                    }
+                } else if (cur().isWord("FOREIGN")) {
+                    fail(cur(), "FOREIGN KEY is not supported here");
+                } else {
+                    fail(cur(), "expected PRIMARY KEY or UNIQUE");
+                }
+                if (!constraintName.empty()) ix.name = constraintName;
+                at->addKeys.push_back(std::move(ix));
+            } while ((accept(",") || (fox() && cur().isWord("ADD"))) && (acceptWord("ADD") || true));
+        } else if (cur().isWord("DROP") &&
+                   (peek().isWord("CONSTRAINT") || (fox() && (peek().isWord("PRIMARY") || peek().isWord("UNIQUE"))))) {
+            at->add = false;
+            ++pos;
+            do {
+                if (acceptWord("CONSTRAINT")) at->dropKeys.push_back(name("constraint name"));
+                else if (acceptWord("PRIMARY")) {
+                    expectWord("KEY");
+                    at->dropPrimaryKey = true;
+                } else {
+                    expectWord("UNIQUE");
+                    expectWord("TAG");
+                    at->dropKeys.push_back(name("tag name"));
+                }
+            } while ((accept(",") || (fox() && cur().isWord("DROP"))) && (acceptWord("DROP") || true));
+        } else if (acceptWord("ADD")) {
             at->add = true;
             do {
                 acceptWord("COLUMN");
@@ -945,6 +1055,58 @@ struct ParserImpl {
         st.createView = std::move(cv);
     }
 
+    // Access: CREATE [UNIQUE] INDEX name ON table (col [ASC|DESC], ...)
+    //         [WITH PRIMARY | DISALLOW NULL | IGNORE NULL]
+    void createIndex(Statement& st) {
+        stmtName = "CREATE INDEX";
+        st.kind = StatementKind::CreateIndex;
+        auto ix = std::make_unique<IndexStatement>();
+        ix->index.unique = acceptWord("UNIQUE");
+        expectWord("INDEX");
+        ix->index.name = name("index name");
+        expectWord("ON");
+        ix->table = tableName();
+        indexColumns(ix->index);
+        if (acceptWord("WITH")) {
+            bool any = false;
+            for (;;) {
+                if (acceptWord("PRIMARY")) ix->index.primaryKey = ix->index.unique = true;
+                else if (cur().isWord("DISALLOW") && peek().isWord("NULL")) { pos += 2; ix->index.required = true; }
+                else if (cur().isWord("IGNORE") && peek().isWord("NULL")) { pos += 2; ix->index.ignoreNulls = true; }
+                else break;
+                any = true;
+            }
+            if (!any) fail(cur(), "expected PRIMARY, DISALLOW NULL or IGNORE NULL after WITH");
+        }
+        st.index = std::move(ix);
+    }
+
+    // FoxPro: INDEX ON expr TAG name [FOR cond] [ASCENDING|DESCENDING]
+    //         [UNIQUE|CANDIDATE] [ADDITIVE] on the table opened by USE.
+    void foxIndexOn(Statement& st) {
+        stmtName = "INDEX ON";
+        st.kind = StatementKind::CreateIndex;
+        auto ix = std::make_unique<IndexStatement>();
+        const Token& at = cur();
+        ix->index.expression = keyExpression({"TAG", "TO"});
+        if (at.kind == Tok::Word && iequals(at.text, ix->index.expression)) ix->index.columns = {ix->index.expression};
+        if (cur().isWord("TO")) fail(cur(), "only tags of the structural index (TAG name) are made here");
+        expectWord("TAG");
+        ix->index.name = name("tag name");
+        for (;;) {
+            if (acceptWord("OF")) fail(tk[pos - 1], "only tags of the structural index are made here (leave out OF)");
+            else if (acceptWord("COLLATE")) ix->index.collation = unquote(take());
+            else if (acceptWord("FOR")) ix->index.filter = keyExpression({"ASCENDING", "DESCENDING", "UNIQUE", "CANDIDATE", "ADDITIVE", "COMPACT", "COLLATE"});
+            else if (acceptWord("ASCENDING") || acceptWord("COMPACT") || acceptWord("ADDITIVE")) {}
+            else if (acceptWord("DESCENDING")) ix->index.descending = {true};
+            else if (acceptWord("CANDIDATE")) ix->index.unique = true;
+            else if (cur().isWord("UNIQUE")) fail(cur(), "UNIQUE tags (first record of each key) are not made here; use CANDIDATE");
+            else break;
+        }
+        if (!ix->index.columns.empty()) ix->index.expression.clear();
+        st.index = std::move(ix);
+    }
+
     void statement(Statement& st) {
         const Token& t = cur();
         if (t.isWord("SELECT")) {
@@ -955,7 +1117,27 @@ struct ParserImpl {
         } else if (acceptWord("INSERT")) insert(st);
         else if (acceptWord("UPDATE")) update(st);
         else if (acceptWord("DELETE")) remove(st);
-        else if (acceptWord("CREATE")) {
+        else if (!fox() && cur().isWord("CREATE") && (peek().isWord("INDEX") || (peek().isWord("UNIQUE") && peek(2).isWord("INDEX")))) {
+            ++pos;
+            createIndex(st);
+        } else if (!fox() && cur().isWord("DROP") && peek().isWord("INDEX")) {
+            pos += 2;
+            stmtName = "DROP INDEX";
+            st.kind = StatementKind::DropIndex;
+            auto ix = std::make_unique<IndexStatement>();
+            ix->index.name = name("index name");
+            expectWord("ON");
+            ix->table = tableName();
+            st.index = std::move(ix);
+        } else if (fox() && cur().isWord("INDEX") && peek().isWord("ON")) {
+            pos += 2;
+            foxIndexOn(st);
+        } else if (fox() && acceptWord("USE")) {
+            stmtName = "USE";
+            st.kind = StatementKind::Use;
+            st.index = std::make_unique<IndexStatement>();
+            if (cur().kind != Tok::End && !cur().is(";")) st.index->table = tableName();
+        } else if (acceptWord("CREATE")) {
             if (acceptWord("TABLE") || (fox() && acceptWord("DBF"))) createTable(st);
             else if (acceptWord("VIEW") || (acceptWord("SQL") && (expectWord("VIEW"), true))) createView(st);
             else fail(cur(), "expected TABLE or VIEW after CREATE");
@@ -973,7 +1155,8 @@ struct ParserImpl {
             expectWord("TABLE");
             alterTable(st);
         } else {
-            fail(t, "expected SELECT, INSERT, UPDATE, DELETE, CREATE, DROP or ALTER");
+            fail(t, fox() ? "expected SELECT, INSERT, UPDATE, DELETE, CREATE, DROP, ALTER, INDEX or USE"
+                          : "expected SELECT, INSERT, UPDATE, DELETE, CREATE, DROP or ALTER");
         }
         accept(";");
         if (cur().kind != Tok::End) fail(cur(), "unexpected text after the end of the statement");

@@ -107,6 +107,8 @@ bool ScriptSplitter::lineContinues(std::size_t afterEol, bool incomplete, bool i
         return c != ';';
     }
     if (insertWithoutValues && iequals(next, "SELECT")) return true;
+    // FoxPro's own commands that the SQL window runs.
+    if (fox_ && (iequals(next, "INDEX") || iequals(next, "USE"))) return false;
     return !startsStatement(next);
 }
 

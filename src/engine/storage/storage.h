@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qm::storage {
@@ -107,11 +108,30 @@ struct ColumnSpec {
     bool binary = false;
 };
 
+// A key or index in the form both engines understand.  Access indexes are
+// lists of columns; an xBase tag is an expression, given here as columns
+// when it is a plain field or a concatenation of character fields, and as
+// `expression` when it is anything else.  An expression that orders like
+// an Access index on columns (UPPER(name), TTOC(t,1)) gives both; the
+// xBase engine then uses the expression, the Access engine the columns.
 struct IndexSpec {
     std::string name;
     std::vector<std::string> columns;
     bool primaryKey = false;
-    bool unique = false;
+    bool unique = false;           // unique index; xBase candidate tag
+    std::vector<bool> descending{}; // per column; empty: every column ascending
+    bool ignoreNulls = false;      // Access IGNORE NULL
+    bool required = false;         // Access DISALLOW NULL
+    std::string expression{};      // xBase key expression ("" when made from columns)
+    std::string filter{};          // xBase FOR clause, "" for none
+    std::string collation{};       // xBase collating sequence, "" for MACHINE
+    bool isDescending(std::size_t column) const { return column < descending.size() && descending[column]; }
+};
+
+// What could not be carried by carryIndexes, and why.
+struct IndexRefusal {
+    std::string index;   // "" when the source's keys could not be read at all
+    std::string reason;
 };
 
 struct TableSpec {
@@ -195,7 +215,29 @@ public:
     // as they were before the batch or at a call boundary, never between.
     virtual void beginBatch() {}
     virtual void endBatch() {}
+
+    // ---- keys and indexes ----
+    // The table's primary key and indexes (primary key first).  Engines
+    // without indexes report none.
+    virtual std::vector<IndexSpec> indexes(std::string_view table);
+    // Builds a key or index over the table's rows in one pass.  A unique
+    // key meeting duplicate values, or a primary key meeting a Null, is
+    // refused with an Error naming the index and the values; nothing
+    // changes then.
+    virtual void createIndex(std::string_view table, const IndexSpec& index);
+    // Removes a key or index by name (Access index or constraint; xBase tag).
+    virtual void dropIndex(std::string_view table, std::string_view name);
 };
+
+// After a table's rows have been copied from `from` to `to`: creates the
+// source table's primary key and indexes on the destination table, each
+// built once over all rows.  Columns are matched by name, ignoring case
+// (`columnNames` maps source to destination names where they differ: pairs
+// of source, destination).  Returns what could not be carried, and why; a
+// refusal of one index does not stop the others.
+std::vector<IndexRefusal> carryIndexes(Database& from, std::string_view fromTable, Database& to,
+                                       std::string_view toTable,
+                                       std::span<const std::pair<std::string, std::string>> columnNames = {});
 
 // Case-insensitive name comparison the way Windows and the engines do it
 // (ASCII and Latin letters folded).

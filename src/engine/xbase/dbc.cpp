@@ -594,6 +594,34 @@ void Container::dropView(std::string_view name) {
     });
 }
 
+void Container::setTableIndexes(std::string_view name, const std::vector<NewDbcTable::Index>& indexes,
+                                const std::string& primaryKey) {
+    const DbcObject* o = impl_->findLive("Table", name);
+    if (!o) throw Error(impl_->path + ": there is no table named '" + std::string(name) + "'");
+    const DbcObject tableRecord = *o;
+    std::vector<DbcProperty> ps;
+    for (const DbcProperty& p : impl_->props(tableRecord))
+        if (p.id != dbc_prop::kPrimaryKey) ps.push_back(p);
+    if (!primaryKey.empty())
+        ps.push_back(DbcProperty::text(dbc_prop::kPrimaryKey, impl_->encodeText(lowerAscii(primaryKey), "the primary key")));
+    impl_->write([&] {
+        for (const auto& x : impl_->objects)
+            if (!x.deleted && x.parentId == tableRecord.objectId && x.type == "Index")
+                impl_->table->setDeleted(x.recno, true);
+        std::string raw;
+        impl_->table->readRecord(tableRecord.recno, raw);
+        const auto bytes = std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size());
+        std::vector<Value> row(impl_->table->fields().size());
+        for (std::size_t i = 0; i < row.size(); ++i) impl_->table->decodeField(bytes, i, row[i]);
+        row[static_cast<std::size_t>(impl_->f.property)] = Value::binary(encodeDbcProperties(ps));
+        impl_->table->update(tableRecord.recno, row);
+        std::int32_t id = impl_->nextObjectId();
+        for (const auto& ix : indexes)
+            impl_->append(id++, tableRecord.objectId, "Index", lowerAscii(ix.tag),
+                          {DbcProperty::logical(dbc_prop::kIsUnique, ix.unique)});
+    });
+}
+
 void Container::rebuildIndex() {
     impl_->requireWritable();
     const std::vector<CdxTag> tags = containerTags();

@@ -221,6 +221,10 @@ public:
     void dropTable(std::string_view name, bool deleteFiles = true);
     void createView(const NewDbcView& view);
     void dropView(std::string_view name);
+    // Replaces the Index records of a table and its PrimaryKey property
+    // with what its structural index now holds.
+    void setTableIndexes(std::string_view table, const std::vector<NewDbcTable::Index>& indexes,
+                         const std::string& primaryKey);
     // Rebuilds name.dcx from the records (also done by every write above).
     void rebuildIndex();
 

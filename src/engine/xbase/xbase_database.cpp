@@ -293,6 +293,7 @@ void FreeTableDatabase::createTable(const storage::TableSpec& spec)
     if (!single_.empty())
         created_.push_back(p);
     refresh();
+    createKeys(spec);
 }
 
 void FreeTableDatabase::dropTable(std::string_view name)
@@ -531,6 +532,7 @@ void ContainerDatabase::createTable(const storage::TableSpec& spec)
         }
         throw;
     }
+    createKeys(spec);
 }
 
 void ContainerDatabase::dropTable(std::string_view name)

@@ -35,6 +35,7 @@ private:
 
 class StructuralIndex;
 class Container;
+struct CdxTag;
 
 // An open table being written, with its structural index kept in step
 // (when the table has one).  The index goes before the table.
@@ -56,8 +57,28 @@ public:
     void beginBatch() override;
     void endBatch() override;
 
+    // Keys are the tags of the table's structural index (table_keys.cpp).
+    // Tags are built in the MACHINE collation.
+    std::vector<storage::IndexSpec> indexes(std::string_view table) override;
+    void createIndex(std::string_view table, const storage::IndexSpec& index) override;
+    void dropIndex(std::string_view table, std::string_view name) override;
+
 protected:
     explicit XBaseDatabase(const storage::OpenOptions& options) : options_(options) {}
+    // A table's file, with what the container knows of it.
+    struct TableFile {
+        std::string name;
+        std::string file;
+        std::vector<std::string> longNames; // container field names in field order, else empty
+        bool member = false;                // a container's table: it may have a primary key
+        std::string primaryKey;             // the container's primary tag, "" for none
+    };
+    virtual TableFile tableFile(std::string_view table) = 0;
+    // Makes the keys a new table was asked for; the table goes again when
+    // one of them cannot be made.
+    void createKeys(const storage::TableSpec& spec);
+    // The container records the tags after they changed (free tables: nothing).
+    virtual void tagsChanged(const TableFile&, const std::vector<CdxTag>&, const std::string&) {}
     // The writer of the named table (opened on first use through writer()).
     virtual DbfTable& writerFor(std::string_view table) = 0;
     virtual void requireWritable() const = 0;
@@ -105,6 +126,7 @@ private:
     const Entry& require(std::string_view name);
     DbfTable& writerFor(std::string_view table) override;
     void requireWritable() const override;
+    TableFile tableFile(std::string_view table) override;
 
     std::string path_;
     std::string folder_;
@@ -143,6 +165,8 @@ private:
     Member member(std::string_view name);
     DbfTable& writerFor(std::string_view table) override;
     void requireWritable() const override;
+    TableFile tableFile(std::string_view table) override;
+    void tagsChanged(const TableFile& t, const std::vector<CdxTag>& tags, const std::string& primaryKey) override;
     std::vector<storage::ColumnDef> columnsOf(const DbfTable& t, const Member& m) const;
 
     std::string path_;

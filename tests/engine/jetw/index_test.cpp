@@ -4,11 +4,14 @@
 #include "jet/write_model.h"
 #include "jet/write_pages.h"
 #include "jetw_checks.h"
+#include "mdbreader_check.h"
+#include "sql/executor.h"
 
 #include <algorithm>
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
 
 using namespace qm;
 using namespace qm::jetw::test;
@@ -230,7 +233,7 @@ struct IndexState {
     jet::TableDefinition def;
 };
 
-void checkIndexes(const fs::path& p, const std::string& table, std::size_t expectRows) {
+void checkIndexes(const fs::path& p, const std::string& table, std::size_t expectRows, int only = -1) {
     jet::TableDefinition def;
     {
         jet::PageStore store(p.string(), "");
@@ -265,6 +268,7 @@ void checkIndexes(const fs::path& p, const std::string& table, std::size_t expec
     EXPECT_EQ(rows, expectRows);
     const std::string bytes = qm::test::readFile(p);
     for (std::size_t i = 0; i < def.realIndexes.size(); ++i) {
+        if (only >= 0 && i != std::size_t(only)) continue;
         SCOPED_TRACE("index " + std::to_string(i));
         TreeCheck check(p.string(), def.page);
         const auto chain = check.walk(def.realIndexes[i].rootPage);
@@ -600,4 +604,203 @@ TEST(Uniqueness, AnUpdateMayNotCreateADuplicateEither) {
     EXPECT_EQ(rows[1][0], "C");
     EXPECT_EQ(rows[1][1], "20");
     checkIndexes(p, "Codes", 2);
+}
+
+// ---- indexes added to and dropped from tables that hold rows ----
+
+namespace {
+
+// The index lines mdb-schema prints for a table (its MySQL form names each
+// index with its columns): "INDEX `Name` (`Name`)", "PRIMARY KEY (`ID`)".
+std::vector<std::string> mdbSchemaIndexes(const fs::path& p, const std::string& table) {
+    const auto r = qm::test::run({"mdb-schema", "--indexes", "--no-relations", "-T", table, p.string(), "mysql"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::vector<std::string> out;
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);) {
+        const auto at = line.find(" ADD ");
+        if (line.rfind("ALTER TABLE", 0) != 0 || at == std::string::npos || line.find("FOREIGN KEY") != std::string::npos)
+            continue;
+        std::string rest = line.substr(at + 5);
+        while (!rest.empty() && rest.back() == ';') rest.pop_back();
+        out.push_back(rest);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+void runAccess(storage::Database& db, const std::string& sqlText) {
+    sql::Executor ex(db, sql::Dialect::Access);
+    ex.runScript(sqlText);
+}
+
+std::string refusal(storage::Database& db, const std::string& sqlText) {
+    try {
+        runAccess(db, sqlText);
+    } catch (const Error& e) {
+        return e.what();
+    }
+    ADD_FAILURE() << "accepted: " << sqlText;
+    return {};
+}
+
+void fillParts(storage::Database& db, int rows) {
+    db.createTable({"Parts", {col("ID", CT::Long), col("Name", CT::VarChar, 80), col("Qty", CT::Long), col("Price", CT::Currency)}, {}});
+    std::mt19937 rng(7);
+    db.beginBatch();
+    for (int i = 0; i < rows; ++i) {
+        const int id = int((std::uint32_t(i) * 2654435761u) % 1000003u); // distinct, in no order
+        db.append("Parts", std::vector<Value>{Value::longInt(id), Value::string(partName(int(rng() % 5000))),
+                                              Value::longInt(std::int32_t(rng() % 100)), Value::currency(std::int64_t(i) * 100)});
+    }
+    db.endBatch();
+}
+
+} // namespace
+
+class IndexDdl : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(IndexDdl, IndexesBuiltOverRowsAgreeWithTheRowsForEveryReader) {
+    QM_REQUIRE_PROGRAM("mdb-export");
+    QM_REQUIRE_PROGRAM("mdb-schema");
+    qm::test::TempDir dir;
+    const fs::path p = newDatabase(dir, GetParam());
+    const int n = 20000;
+    {
+        auto db = openWritable(p);
+        fillParts(*db, n);
+        runAccess(*db, "CREATE INDEX ixName ON Parts (Name);\n"
+                       "CREATE UNIQUE INDEX ixId ON Parts (ID DESC);\n"
+                       "ALTER TABLE Parts ADD CONSTRAINT pkParts PRIMARY KEY (ID);\n"
+                       "CREATE INDEX ixQtyName ON Parts (Qty, Name DESC) WITH DISALLOW NULL;");
+        const auto listed = db->indexes("Parts");
+        ASSERT_EQ(listed.size(), 4u);
+        EXPECT_EQ(listed[0].name, "pkParts");
+        EXPECT_TRUE(listed[0].primaryKey);
+        EXPECT_EQ(listed[3].columns, (std::vector<std::string>{"Qty", "Name"}));
+        EXPECT_EQ(listed[3].descending, (std::vector<bool>{false, true}));
+    }
+    // Each tree holds one entry per row, in key order, in well-formed pages.
+    checkIndexes(p, "Parts", n);
+    EXPECT_EQ(mdbSchemaIndexes(p, "Parts"),
+              (std::vector<std::string>{"INDEX `ixName` (`Name`)", "INDEX `ixQtyName` (`Qty`, `Name` DESC)",
+                                        "PRIMARY KEY (`ID`)", "UNIQUE INDEX `ixId` (`ID` DESC)"}));
+    EXPECT_EQ(mdbExport(p, "Parts").size(), std::size_t(n));
+    {
+        auto db = openWritable(p);
+        // The keys hold afterwards: a duplicate is refused with the key named.
+        auto c = db->scan("Parts");
+        ASSERT_TRUE(c->next());
+        const std::int32_t taken = std::int32_t(c->value(0).rawInt());
+        c.reset();
+        const std::string m = refusal(*db, "INSERT INTO Parts (ID, Name, Qty) VALUES (" + std::to_string(taken) + ", 'new', 1)");
+        EXPECT_NE(m.find("would create duplicate values"), std::string::npos) << m;
+        EXPECT_NE(m.find("ID = '" + std::to_string(taken) + "'"), std::string::npos) << m;
+        EXPECT_NE(refusal(*db, "INSERT INTO Parts (ID, Name) VALUES (5, 'no quantity')").find("cannot contain a Null"),
+                  std::string::npos);
+        runAccess(*db, "INSERT INTO Parts (ID, Name, Qty) VALUES (-1, 'new', 1)");
+    }
+    checkIndexes(p, "Parts", n + 1);
+    const std::size_t freeBefore = freePages(p);
+    {
+        auto db = openWritable(p);
+        runAccess(*db, "DROP INDEX ixName ON Parts;\nALTER TABLE Parts DROP CONSTRAINT pkParts;");
+        EXPECT_NE(refusal(*db, "DROP INDEX ixName ON Parts").find("no index"), std::string::npos);
+        // The physical index the primary key had stays for ixId, which shares nothing with it.
+        EXPECT_EQ(db->indexes("Parts").size(), 2u);
+    }
+    checkIndexes(p, "Parts", n + 1);
+    EXPECT_EQ(mdbSchemaIndexes(p, "Parts"),
+              (std::vector<std::string>{"INDEX `ixQtyName` (`Qty`, `Name` DESC)", "UNIQUE INDEX `ixId` (`ID` DESC)"}));
+    EXPECT_GT(freePages(p), freeBefore + 50) << "the dropped trees' pages are free again";
+    // mdb-reader reads the same rows as our reader.
+    const std::string why = mdbReaderMissing();
+    if (why.empty()) {
+        auto dump = mdbReaderDump(p, {"Parts"});
+        normalizeMdbReaderRows(dump.data["Parts"]);
+        EXPECT_EQ(dump.data["Parts"].rows, readerRowsAsMdbReader(p, "Parts"));
+    }
+}
+INSTANTIATE_TEST_SUITE_P(Formats, IndexDdl, ::testing::Values("ddl.mdb", "ddl.accdb"));
+
+TEST(IndexDdl, KeysThatTheRowsBreakAreRefusedAndTheFileIsLeftAsItWas) {
+    QM_REQUIRE_PROGRAM("mdb-export");
+    qm::test::TempDir dir;
+    const fs::path p = newDatabase(dir, "refuse.mdb");
+    auto db = openWritable(p);
+    db->createTable({"Kinds", {col("ID", CT::Long), col("Name", CT::VarChar, 40)}, {}});
+    runAccess(*db, "INSERT INTO Kinds VALUES (1, 'Bolt');\nINSERT INTO Kinds VALUES (2, 'Nut');\n"
+                   "INSERT INTO Kinds VALUES (3, 'bolt');\nINSERT INTO Kinds VALUES (Null, 'Washer');");
+    const std::string before = qm::test::readFile(p);
+    // Access compares text ignoring case: 'Bolt' and 'bolt' are the same key.
+    std::string m = refusal(*db, "CREATE UNIQUE INDEX ixName ON Kinds (Name)");
+    EXPECT_NE(m.find("ixName"), std::string::npos) << m;
+    EXPECT_TRUE(m.find("Name = 'Bolt'") != std::string::npos || m.find("Name = 'bolt'") != std::string::npos) << m;
+    EXPECT_NE(m.find("Kinds"), std::string::npos) << m;
+    m = refusal(*db, "ALTER TABLE Kinds ADD CONSTRAINT pk PRIMARY KEY (ID)");
+    EXPECT_NE(m.find("ID = Null"), std::string::npos) << m;
+    EXPECT_NE(refusal(*db, "CREATE INDEX ixID ON Kinds (ID) WITH DISALLOW NULL").find("Null"), std::string::npos);
+    EXPECT_NE(refusal(*db, "CREATE INDEX ixX ON Kinds (Missing)").find("Missing"), std::string::npos);
+    EXPECT_NE(refusal(*db, "CREATE INDEX ixX ON Nowhere (ID)").find("Nowhere"), std::string::npos);
+    EXPECT_EQ(qm::test::readFile(p), before);
+    // With the Null and the duplicate gone the same keys are made.
+    runAccess(*db, "DELETE FROM Kinds WHERE ID Is Null OR ID = 3;\n"
+                   "CREATE UNIQUE INDEX ixName ON Kinds (Name);\n"
+                   "ALTER TABLE Kinds ADD CONSTRAINT pk PRIMARY KEY (ID), CONSTRAINT uq UNIQUE (Name, ID);");
+    EXPECT_NE(refusal(*db, "ALTER TABLE Kinds ADD CONSTRAINT pk2 PRIMARY KEY (Name)").find("already has a primary key"),
+              std::string::npos);
+    EXPECT_NE(refusal(*db, "INSERT INTO Kinds VALUES (7, 'NUT')").find("ixName"), std::string::npos);
+    db.reset();
+    checkIndexes(p, "Kinds", 2);
+}
+
+TEST(IndexDdl, IgnoreNullLeavesNullRowsOutOfTheTree) {
+    qm::test::TempDir dir;
+    const fs::path p = newDatabase(dir, "ignore.accdb");
+    auto db = openWritable(p);
+    db->createTable({"T", {col("ID", CT::Long), col("Code", CT::VarChar, 10)}, {}});
+    runAccess(*db, "INSERT INTO T VALUES (1, 'a');\nINSERT INTO T VALUES (2, Null);\nINSERT INTO T VALUES (3, Null);\n"
+                   "CREATE UNIQUE INDEX ixCode ON T (Code) WITH IGNORE NULL;");
+    runAccess(*db, "INSERT INTO T VALUES (4, Null)");
+    EXPECT_NE(refusal(*db, "INSERT INTO T VALUES (5, 'A')").find("ixCode"), std::string::npos);
+    db.reset();
+    const jet::TableDefinition def = definitionOf(p, "T");
+    ASSERT_EQ(def.realIndexes.size(), 1u);
+    TreeCheck check(p.string(), def.page);
+    EXPECT_EQ(check.walk(def.realIndexes[0].rootPage).size(), 1u);
+    EXPECT_EQ(jet::u32(def.realIndexes[0].stats.data()), 1u);
+}
+
+TEST(IndexDdl, AFixturesKeysAreListedAsMdbtoolsReadsThemAndANewIndexJoinsThem) {
+    QM_REQUIRE_SHARED();
+    QM_REQUIRE_PROGRAM("mdb-schema");
+    qm::test::TempDir dir;
+    const fs::path p = writableCopy(dir, qm::test::fixture("access/mdbtestdata/ASampleDatabase.accdb"));
+    const std::string table = "Asset Items";
+    const std::vector<std::string> before = mdbSchemaIndexes(p, table);
+    ASSERT_FALSE(before.empty());
+    const Rows rowsBefore = mdbExport(p, table);
+    auto db = openWritable(p);
+    std::vector<std::string> ours;
+    for (const auto& ix : db->indexes(table)) {
+        std::string cols;
+        for (const auto& c : ix.columns) cols += (cols.empty() ? "`" : ", `") + c + "`";
+        ours.push_back(ix.primaryKey ? "PRIMARY KEY (" + cols + ")"
+                                     : std::string(ix.unique ? "UNIQUE " : "") + "INDEX `" + ix.name + "` (" + cols + ")");
+    }
+    std::sort(ours.begin(), ours.end());
+    EXPECT_EQ(ours, before);
+    runAccess(*db, "CREATE INDEX ixMake ON [Asset Items] (Make, Cost DESC)");
+    db.reset();
+    std::vector<std::string> expected = before;
+    expected.push_back("INDEX `ixMake` (`Make`, `Cost` DESC)");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(mdbSchemaIndexes(p, table), expected);
+    EXPECT_EQ(mdbExport(p, table), rowsBefore);
+    const jet::TableDefinition def = definitionOf(p, table);
+    checkIndexes(p, table, rowsBefore.size(), int(def.realIndexes.size()) - 1);
+    db = openWritable(p);
+    runAccess(*db, "DROP INDEX ixMake ON [Asset Items]");
+    db.reset();
+    EXPECT_EQ(mdbSchemaIndexes(p, table), before);
 }

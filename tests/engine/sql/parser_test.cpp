@@ -405,3 +405,58 @@ TEST(SqlParser, MangledInputNeverCrashes) {
 
 } // namespace
 } // namespace qm::sql
+
+namespace qm::sql {
+namespace {
+
+TEST(SqlParser, KeyStatementsOfEachDialect) {
+    Statement s = parse("CREATE UNIQUE INDEX ixName ON [Kinds] (Name DESC, ID) WITH IGNORE NULL", Dialect::Access);
+    ASSERT_EQ(s.kind, StatementKind::CreateIndex);
+    EXPECT_EQ(s.index->table.name, "Kinds");
+    EXPECT_EQ(s.index->index.columns, (std::vector<std::string>{"Name", "ID"}));
+    EXPECT_EQ(s.index->index.descending, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(s.index->index.unique);
+    EXPECT_TRUE(s.index->index.ignoreNulls);
+    s = parse("ALTER TABLE Kinds ADD CONSTRAINT pk PRIMARY KEY (ID), CONSTRAINT uq UNIQUE (Code)", Dialect::Access);
+    ASSERT_EQ(s.alter->addKeys.size(), 2u);
+    EXPECT_EQ(s.alter->addKeys[0].name, "pk");
+    EXPECT_TRUE(s.alter->addKeys[0].primaryKey);
+    EXPECT_EQ(s.alter->addKeys[1].columns, std::vector<std::string>{"Code"});
+    // A constraint's name is the index's name, in CREATE TABLE too.
+    s = parse("CREATE TABLE t (id LONG CONSTRAINT pkT PRIMARY KEY, code TEXT(5), CONSTRAINT uqCode UNIQUE (code))",
+              Dialect::Access);
+    ASSERT_EQ(s.createTable->indexes.size(), 2u);
+    EXPECT_EQ(s.createTable->indexes[0].name, "uqCode");
+    EXPECT_EQ(s.createTable->indexes[1].name, "pkT");
+    s = parse("DROP INDEX ixName ON Kinds", Dialect::Access);
+    EXPECT_EQ(s.kind, StatementKind::DropIndex);
+
+    // FoxPro: expressions as written, a plain field as the key's column.
+    s = parse("INDEX ON UPPER(name) + STR(id, 6) TAG nameid FOR NOT DELETED() CANDIDATE", Dialect::FoxPro);
+    ASSERT_EQ(s.kind, StatementKind::CreateIndex);
+    EXPECT_EQ(s.index->index.expression, "UPPER(name) + STR(id, 6)");
+    EXPECT_EQ(s.index->index.filter, "NOT DELETED()");
+    EXPECT_TRUE(s.index->index.unique);
+    EXPECT_TRUE(s.index->table.name.empty());
+    s = parse("ALTER TABLE kinds ADD PRIMARY KEY kindid TAG pk", Dialect::FoxPro);
+    EXPECT_EQ(s.alter->addKeys.at(0).columns, std::vector<std::string>{"kindid"});
+    EXPECT_EQ(s.alter->addKeys.at(0).name, "pk");
+    s = parse("ALTER TABLE kinds DROP PRIMARY KEY DROP UNIQUE TAG code", Dialect::FoxPro);
+    EXPECT_TRUE(s.alter->dropPrimaryKey);
+    EXPECT_EQ(s.alter->dropKeys, std::vector<std::string>{"code"});
+    s = parse("CREATE TABLE t (id I, name C(20), PRIMARY KEY id TAG id, UNIQUE UPPER(name) TAG uname)", Dialect::FoxPro);
+    ASSERT_EQ(s.createTable->indexes.size(), 2u);
+    EXPECT_EQ(s.createTable->indexes[1].expression, "UPPER(name)");
+
+    for (const char* text : {"CREATE INDEX ix ON t (a DESC, b) WITH PRIMARY", "DROP INDEX ix ON t",
+                             "ALTER TABLE t ADD CONSTRAINT c UNIQUE (a, b)", "ALTER TABLE t DROP CONSTRAINT c"})
+        expectRoundTrip(text, Dialect::Access);
+    for (const char* text : {"INDEX ON UPPER(a) TAG x FOR b > 1 CANDIDATE", "ALTER TABLE t ADD UNIQUE a TAG a",
+                             "ALTER TABLE t DROP PRIMARY KEY", "USE t"})
+        expectRoundTrip(text, Dialect::FoxPro);
+    EXPECT_EQ(parseFailure("CREATE INDEX ix ON t (a) WITH", Dialect::Access).statement, "CREATE INDEX");
+    EXPECT_NE(parseFailure("INDEX ON a TO file.idx", Dialect::FoxPro).detail.find("structural"), std::string::npos);
+}
+
+} // namespace
+} // namespace qm::sql
