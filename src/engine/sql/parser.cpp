@@ -575,18 +575,26 @@ struct ParserImpl {
         return s;
     }
 
+    // Reads [INNER] JOIN, LEFT|RIGHT [OUTER] JOIN; false (nothing read) when none follows.
+    bool joinWords(Source::JoinKind& kind) {
+        if (cur().isWord("INNER") && peek().isWord("JOIN")) { pos += 2; kind = Source::JoinKind::Inner; return true; }
+        if (cur().isWord("JOIN")) { ++pos; kind = Source::JoinKind::Inner; return true; }
+        if ((cur().isWord("LEFT") || cur().isWord("RIGHT")) && !peek().is("(")) {
+            kind = cur().isWord("LEFT") ? Source::JoinKind::Left : Source::JoinKind::Right;
+            ++pos;
+            acceptWord("OUTER");
+            expectWord("JOIN");
+            return true;
+        }
+        return false;
+    }
+
     std::unique_ptr<Source> joined() {
         auto left = sourcePrimary();
         for (;;) {
             Source::JoinKind kind;
-            if (cur().isWord("INNER") && peek().isWord("JOIN")) { pos += 2; kind = Source::JoinKind::Inner; }
-            else if (cur().isWord("JOIN")) { ++pos; kind = Source::JoinKind::Inner; }
-            else if (cur().isWord("LEFT") || cur().isWord("RIGHT")) {
-                kind = cur().isWord("LEFT") ? Source::JoinKind::Left : Source::JoinKind::Right;
-                ++pos;
-                acceptWord("OUTER");
-                expectWord("JOIN");
-            } else if (cur().isWord("CROSS") && peek().isWord("JOIN")) { pos += 2; kind = Source::JoinKind::Cross; }
+            if (joinWords(kind)) {}
+            else if (cur().isWord("CROSS") && peek().isWord("JOIN")) { pos += 2; kind = Source::JoinKind::Cross; }
             else if (cur().isWord("FULL")) fail(cur(), "FULL JOIN is not supported");
             else return left;
             auto j = std::make_unique<Source>();
@@ -609,14 +617,7 @@ struct ParserImpl {
         auto s = sourcePrimary();
         for (;;) {
             Source::JoinKind kind;
-            if (cur().isWord("INNER") && peek().isWord("JOIN")) { pos += 2; kind = Source::JoinKind::Inner; }
-            else if (cur().isWord("JOIN")) { ++pos; kind = Source::JoinKind::Inner; }
-            else if ((cur().isWord("LEFT") || cur().isWord("RIGHT")) && !peek().is("(")) {
-                kind = cur().isWord("LEFT") ? Source::JoinKind::Left : Source::JoinKind::Right;
-                ++pos;
-                acceptWord("OUTER");
-                expectWord("JOIN");
-            } else return s;
+            if (!joinWords(kind)) return s;
             auto j = std::make_unique<Source>();
             j->kind = Source::Kind::Join;
             j->join = kind;

@@ -697,14 +697,7 @@ struct Translator {
         }
         case Source::Kind::Subquery: {
             if (s.alias.empty()) fail("subquery without an alias", "FoxPro needs a name for it");
-            Translator inner{from, to, db, {}, {}};
-            std::string q;
-            try {
-                q = inner.select(*s.subquery);
-            } catch (const Unsupported&) {
-            }
-            for (auto& i : inner.result.issues) issue(i.construct, i.why);
-            if (!inner.result.issues.empty()) throw Unsupported{};
+            const std::string q = nested(*s.subquery);
             const std::string a = aliasOut(s.alias, taken);
             for (auto& x : sources)
                 if (x.table.empty() && x.alias == s.alias) x.outName = a;
@@ -774,6 +767,21 @@ struct Translator {
             }
     }
 
+    // A query inside this one (a subquery, the next query of a UNION): its
+    // own sources, its issues reported with this query's.
+    std::string nested(const Select& q) {
+        Translator inner{from, to, db, {}, {}};
+        std::string out;
+        try {
+            out = inner.select(q);
+        } catch (const Unsupported&) {
+        }
+        for (auto& i : inner.result.issues) issue(i.construct, i.why);
+        if (!inner.result.issues.empty()) throw Unsupported{};
+        for (auto& n : inner.result.notes) result.notes.push_back(std::move(n));
+        return out;
+    }
+
     std::string select(const Select& s, bool distinctRow = false) {
         sources.clear();
         if (s.from) collect(*s.from);
@@ -809,15 +817,7 @@ struct Translator {
         }
         if (s.having) out += " HAVING " + ex(*s.having, false);
         if (s.unionNext) {
-            Translator inner{from, to, db, {}, {}};
-            std::string q;
-            try {
-                q = inner.select(*s.unionNext);
-            } catch (const Unsupported&) {
-            }
-            for (auto& i : inner.result.issues) issue(i.construct, i.why);
-            if (!inner.result.issues.empty()) throw Unsupported{};
-            out += (s.unionAll ? " UNION ALL " : " UNION ") + q;
+            out += (s.unionAll ? " UNION ALL " : " UNION ") + nested(*s.unionNext);
         }
         if (!s.orderBy.empty()) {
             out += " ORDER BY ";
