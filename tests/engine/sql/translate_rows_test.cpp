@@ -105,7 +105,8 @@ void copyTable(Connection& from, Connection& to, const std::string& name, const 
     db.endBatch();
 }
 
-// The tables a query reads, through the views it names.
+// The tables a query reads, through the views it names (each view once,
+// listed as "view:name"; a view may name itself when its table is gone).
 void tablesOf(storage::Database& db, Dialect dialect, const std::string& sql, std::set<std::string>& out) {
     std::unique_ptr<Select> s;
     try {
@@ -121,7 +122,7 @@ void tablesOf(storage::Database& db, Dialect dialect, const std::string& sql, st
             auto e = db.find(src.table.name);
             if (!e) return;
             if (e->kind == storage::ObjectKind::Table) out.insert(e->name);
-            else tablesOf(db, dialect, db.querySql(e->name), out);
+            else if (out.insert("view:" + e->name).second) tablesOf(db, dialect, db.querySql(e->name), out);
         }
     };
     for (const Select* q = s.get(); q; q = q->unionNext.get())
@@ -266,6 +267,7 @@ TEST_P(FoxProToAccess, SavedQueriesReturnTheRowsOfTheViews) {
             std::set<std::string> needed;
             for (const auto& it : items) tablesOf(foxDb, Dialect::FoxPro, it.sql, needed);
             for (const auto& name : needed) {
+                if (name.rfind("view:", 0) == 0) continue;
                 try {
                     copyTable(fox, acc, name, "\"" + name + "\"", "[" + name + "]");
                 } catch (const std::exception& ex) {
