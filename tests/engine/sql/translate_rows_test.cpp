@@ -105,53 +105,46 @@ void copyTable(Connection& from, Connection& to, const std::string& name, const 
     db.endBatch();
 }
 
-// The tables a query reads, through the views it names (each view once,
-// listed as "view:name"; a view may name itself when its table is gone).
-void tablesOf(storage::Database& db, Dialect dialect, const std::string& sql, std::set<std::string>& out) {
+// The catalog entries a query's FROM clauses name (of every query of a UNION).
+std::vector<storage::CatalogEntry> sourcesOf(storage::Database& db, const std::string& sql, bool* joined = nullptr) {
+    std::vector<storage::CatalogEntry> out;
     std::unique_ptr<Select> s;
     try {
-        s = Parser(dialect).parseSelect(sql);
+        s = Parser(Dialect::FoxPro).parseSelect(sql);
     } catch (const ParseError&) {
-        return;
+        return out;
     }
     std::function<void(const Source&)> walk = [&](const Source& src) {
         if (src.kind == Source::Kind::Join) {
+            if (joined) *joined = true;
             walk(*src.left);
             walk(*src.right);
         } else if (src.kind == Source::Kind::Table) {
-            auto e = db.find(src.table.name);
-            if (!e) return;
-            if (e->kind == storage::ObjectKind::Table) out.insert(e->name);
-            else if (out.insert("view:" + e->name).second) tablesOf(db, dialect, db.querySql(e->name), out);
+            if (auto e = db.find(src.table.name)) out.push_back(*e);
         }
     };
     for (const Select* q = s.get(); q; q = q->unionNext.get())
         if (q->from) walk(*q->from);
+    return out;
+}
+
+// The tables a query reads, through the views it names (each view once,
+// listed as "view:name"; a view may name itself when its table is gone).
+void tablesOf(storage::Database& db, const std::string& sql, std::set<std::string>& out) {
+    for (const auto& e : sourcesOf(db, sql)) {
+        if (e.kind == storage::ObjectKind::Table) out.insert(e.name);
+        else if (out.insert("view:" + e.name).second) tablesOf(db, db.querySql(e.name), out);
+    }
 }
 
 // True when the query joins a view with other sources: the engine then
 // joins the view's materialised rows without an index, which takes minutes
 // on the Northwind data, too long for a test.
 bool joinsAView(storage::Database& db, const std::string& sql) {
-    std::unique_ptr<Select> s;
-    try {
-        s = Parser(Dialect::FoxPro).parseSelect(sql);
-    } catch (const ParseError&) {
-        return false;
-    }
-    if (!s->from || s->from->kind != Source::Kind::Join) return false;
-    bool found = false;
-    std::function<void(const Source&)> walk = [&](const Source& src) {
-        if (src.kind == Source::Kind::Join) {
-            walk(*src.left);
-            walk(*src.right);
-        } else if (src.kind == Source::Kind::Table) {
-            auto e = db.find(src.table.name);
-            found = found || (e && e->kind != storage::ObjectKind::Table);
-        }
-    };
-    walk(*s->from);
-    return found;
+    bool joined = false;
+    bool view = false;
+    for (const auto& e : sourcesOf(db, sql, &joined)) view = view || e.kind != storage::ObjectKind::Table;
+    return joined && view;
 }
 
 class TranslateRows : public ::testing::TestWithParam<const char*> {
@@ -265,7 +258,7 @@ TEST_P(FoxProToAccess, SavedQueriesReturnTheRowsOfTheViews) {
             Connection acc;
             acc.Open(providers::connectionStringFor(target.string()));
             std::set<std::string> needed;
-            for (const auto& it : items) tablesOf(foxDb, Dialect::FoxPro, it.sql, needed);
+            for (const auto& it : items) tablesOf(foxDb, it.sql, needed);
             for (const auto& name : needed) {
                 if (name.rfind("view:", 0) == 0) continue;
                 try {
