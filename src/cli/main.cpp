@@ -7,6 +7,7 @@
 //   quillmere-cli exec    DB [--password PW] (--file SCRIPT | SQL)
 //   quillmere-cli create-db PATH [--format mdb|accdb] [--password PW]
 //   quillmere-cli copy    SRC DST [NAME...] [--password PW] [--overwrite]
+//   quillmere-cli translate --to foxpro|access [--db DB] (SQL | --query NAME)
 //
 // Output goes to standard output; on failure one line naming the file and
 // the problem goes to standard error and the exit status is non-zero.  Rows
@@ -15,6 +16,7 @@
 #include "create_db_command.h"
 #include "exec_command.h"
 #include "json_export.h"
+#include "translate_command.h"
 #include "storage/open.h"
 
 #include <cstdio>
@@ -34,7 +36,8 @@ constexpr const char* kUsage =
     "       quillmere-cli sql     DB NAME [--password PW]\n"
     "       quillmere-cli exec    DB [--password PW] (--file SCRIPT | SQL)\n"
     "       quillmere-cli create-db PATH [--format mdb|accdb] [--password PW]\n"
-    "       quillmere-cli copy    SRC DST [NAME...] [--password PW] [--overwrite]\n";
+    "       quillmere-cli copy    SRC DST [NAME...] [--password PW] [--overwrite]\n"
+    "       quillmere-cli translate --to foxpro|access [--db DB [--password PW]] (SQL | --query NAME)\n";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -221,6 +224,12 @@ int main(int argc, char** argv)
         return runDelegated(argc, argv, qm::cli::runCopy);
     if (argc >= 2 && std::strcmp(argv[1], "exec") == 0)
         return runDelegated(argc, argv, qm::cli::runExec);
+    if (argc >= 2 && std::strcmp(argv[1], "translate") == 0) {
+        std::vector<std::string> args(argv + 2, argv + argc);
+        const int status = qm::cli::runTranslate(args, std::cin, std::cout, std::cerr);
+        std::cout.flush();
+        return status;
+    }
     std::string dbPath = argc > 2 ? argv[2] : "";
     try {
         Arguments a = parseArguments(argc, argv);

@@ -243,3 +243,34 @@ TEST(CliExport, FailingRowLeavesNothingPartial)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
 }
+
+TEST(CliTranslate, PrintsTheTranslationOrWhatCannotBeTranslated)
+{
+    auto fox = cli({"translate", "--to", "foxpro", "SELECT [ID] FROM [Orders] WHERE [Placed] >= #11/3/2016#"});
+    EXPECT_EQ(fox.exitCode, 0) << fox.err;
+    EXPECT_EQ(fox.out, "SELECT ID FROM Orders WHERE Placed >= {^2016-11-03 00:00:00}\n");
+    auto acc = cli({"translate", "--to", "access", "SELECT id FROM orders WHERE paid = .T."});
+    EXPECT_EQ(acc.exitCode, 0) << acc.err;
+    EXPECT_EQ(acc.out, "SELECT [id] FROM [orders] WHERE [paid] = True\n");
+
+    auto no = cli({"translate", "--to", "foxpro", "SELECT * FROM [Order Details]"});
+    EXPECT_EQ(no.exitCode, 1);
+    EXPECT_EQ(no.out, "cannot translate: table 'Order Details' (FoxPro names hold only letters, digits and '_')\n");
+
+    EXPECT_EQ(cli({"translate", "SELECT 1"}).exitCode, 2);
+    EXPECT_EQ(cli({"translate", "--to", "cobol", "SELECT 1"}).exitCode, 2);
+    EXPECT_EQ(cli({"translate", "--to", "foxpro", "--query", "q"}).exitCode, 2);
+}
+
+TEST(CliTranslate, SavedQueryOfADatabaseWithItsColumnTypes)
+{
+    QM_REQUIRE_SHARED();
+    const std::string nwind = fixture("access/mdbtestdata/nwind.mdb").string();
+    auto r = cli({"translate", "--to", "foxpro", "--db", nwind, "--query", "Current Product List"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "SELECT Product_List.ProductID, Product_List.ProductName FROM Products AS Product_List "
+                     "WHERE Product_List.Discontinued = .F. ORDER BY Product_List.ProductName\n");
+    EXPECT_NE(r.err.find("note: 'Product List' is called Product_List"), std::string::npos) << r.err;
+    // The database must be of the side the query comes from.
+    EXPECT_EQ(cli({"translate", "--to", "access", "--db", nwind, "SELECT 1"}).exitCode, 2);
+}

@@ -131,14 +131,14 @@ constexpr FnName kFunctions[] = {
     {"ABS", Fn::Abs, 3}, {"INT", Fn::Int, 3}, {"FIX", Fn::Fix, 1}, {"ROUND", Fn::Round, 3},
     {"SGN", Fn::Sgn, 1}, {"SIGN", Fn::Sgn, 2}, {"SQR", Fn::Sqrt, 1}, {"SQRT", Fn::Sqrt, 2},
     {"CINT", Fn::CInt, 1}, {"CLNG", Fn::CLng, 1}, {"CDBL", Fn::CDbl, 1}, {"CSNG", Fn::CSng, 1},
-    {"CCUR", Fn::CCur, 1}, {"CDEC", Fn::CDec, 1}, {"CBYTE", Fn::CByte, 1}, {"CBOOL", Fn::CBool, 1},
+    {"CCUR", Fn::CCur, 1}, {"NTOM", Fn::CCur, 2}, {"CDEC", Fn::CDec, 1}, {"CBYTE", Fn::CByte, 1}, {"CBOOL", Fn::CBool, 1},
     {"DATE", Fn::Date, 3}, {"DATETIME", Fn::DateTime, 3}, {"NOW", Fn::Now, 1}, {"TIME", Fn::Time, 3},
     {"DATESERIAL", Fn::DateSerial, 1}, {"DATEVALUE", Fn::DateValue, 1}, {"CDATE", Fn::CDate, 1},
     {"CTOD", Fn::CDate, 2}, {"CTOT", Fn::CDate, 2}, {"YEAR", Fn::Year, 3}, {"MONTH", Fn::Month, 3}, {"DAY", Fn::Day, 3},
     {"HOUR", Fn::Hour, 3}, {"MINUTE", Fn::Minute, 3}, {"SECOND", Fn::Second, 3}, {"SEC", Fn::Second, 2},
     {"TTOD", Fn::TToD, 2}, {"DTOT", Fn::DToT, 2}, {"DTOS", Fn::DToS, 2},
     {"IIF", Fn::IIf, 3}, {"NZ", Fn::Nz, 1}, {"NVL", Fn::Nvl, 2}, {"ISNULL", Fn::IsNull, 3},
-    {"EMPTY", Fn::Empty, 2}, {"ISDATE", Fn::IsDate, 1},
+    {"EMPTY", Fn::Empty, 2}, {"ISDATE", Fn::IsDate, 1}, {"BETWEEN", Fn::Between, 2},
 };
 
 std::int64_t intArg(const Value& v, const char* fn) {
@@ -786,6 +786,14 @@ Value callFunction(const Expr& e, Fn fn, const Value* v, std::size_t n, const Ev
         return Value::boolean(false);
     }
     case Fn::IsDate: need(1, 1); return Value::boolean(!v[0].isNull() && v[0].isDate());
+    case Fn::Between: {
+        // FoxPro BETWEEN(x, low, high): the bounds are included; Null in, Null out.
+        need(3, 3);
+        if (anyNull(3)) return Value::null();
+        const bool fox = ctx.dialect == Dialect::FoxPro;
+        return Value::boolean(compareValues(v[0], v[1], ctx.caseInsensitive, fox) >= 0
+                              && compareValues(v[0], v[2], ctx.caseInsensitive, fox) <= 0);
+    }
     default: break;
     }
     throw Error("Undefined function '" + e.name + "' in expression.");

@@ -35,7 +35,7 @@ enum class Fn : int {
     Abs, Int, Fix, Round, Sgn, Sqrt, CInt, CLng, CDbl, CSng, CCur, CDec, CByte, CBool,
     Date, DateTime, Now, Time, DateSerial, DateValue, CDate, Year, Month, Day, Hour, Minute, Second,
     TToD, DToT, DToS,
-    IIf, Nz, Nvl, IsNull, Empty, IsDate,
+    IIf, Nz, Nvl, IsNull, Empty, IsDate, Between,
 };
 
 // Resolves a function name (ignoring case) for the dialect.

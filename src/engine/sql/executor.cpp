@@ -137,6 +137,9 @@ struct Executor::Impl {
     Dialect dialect;
     bool ci;
     Parser parser;
+    // Saved queries and views being run for a FROM clause, innermost last:
+    // one that reads itself (directly or through others) is refused.
+    std::vector<std::string> expanding;
 
     // INSERT lookups kept between statements of the same table.
     struct InsertCache {
@@ -197,8 +200,19 @@ struct Executor::Impl {
             b.db = &d;
             if (entry->kind == storage::ObjectKind::View || entry->kind == storage::ObjectKind::Query) {
                 // A saved query or view: run its text.
+                for (const auto& n : expanding)
+                    if (namesEqual(n, entry->name))
+                        placed(s.table.offset, "The query '" + entry->name + "' reads itself.");
                 const std::string sql = d.querySql(entry->name);
-                auto cursor = ex.query(parseStored(sql, entry->name));
+                expanding.push_back(entry->name);
+                std::unique_ptr<QueryCursor> cursor;
+                try {
+                    cursor = ex.query(parseStored(sql, entry->name));
+                } catch (...) {
+                    expanding.pop_back();
+                    throw;
+                }
+                expanding.pop_back();
                 b.columns = cursor->columns();
                 while (cursor->next()) {
                     std::vector<Value> row(b.columns.size());

@@ -43,9 +43,10 @@ std::string unquote(const Token& t) {
     }
 }
 
-void tokenize(std::string_view s, Dialect dialect, std::vector<Token>& out) {
+void tokenize(std::string_view s, Dialect dialect, std::vector<Token>& out, bool strictFoxPro) {
     out.clear();
     const bool fox = dialect == Dialect::FoxPro;
+    const bool strict = fox && strictFoxPro;
     std::size_t i = 0;
     const std::size_t n = s.size();
     auto push = [&](Tok kind, std::size_t start, std::size_t len, std::size_t at) {
@@ -146,7 +147,7 @@ void tokenize(std::string_view s, Dialect dialect, std::vector<Token>& out) {
                 const void* q = i < n ? std::memchr(s.data() + i, c, n - i) : nullptr;
                 if (!q) throw SyntaxIssue{std::uint32_t(start), "text literal is not closed"};
                 i = static_cast<std::size_t>(static_cast<const char*>(q) - s.data());
-                if (i + 1 < n && static_cast<unsigned char>(s[i + 1]) == c) { doubled = true; i += 2; continue; }
+                if (!strict && i + 1 < n && static_cast<unsigned char>(s[i + 1]) == c) { doubled = true; i += 2; continue; }
                 break;
             }
             Token* t = push(Tok::String, start + 1, i - start - 1, start);
@@ -155,6 +156,7 @@ void tokenize(std::string_view s, Dialect dialect, std::vector<Token>& out) {
             ++i;
             continue;
         }
+        if (strict && c == '`') throw SyntaxIssue{std::uint32_t(start), "FoxPro has no quoted names ('`')"};
         if (c == '[' || c == '`') {
             const char close = c == '[' ? ']' : '`';
             const std::size_t end = s.find(close, i + 1);
@@ -163,7 +165,8 @@ void tokenize(std::string_view s, Dialect dialect, std::vector<Token>& out) {
             const auto inner = s.substr(i + 1, end - i - 1);
             if (inner.find_first_of("\r\n") != std::string_view::npos)
                 throw SyntaxIssue{std::uint32_t(start), c == '[' ? "'[' is not closed by ']' on its line" : "'`' is not closed on its line"};
-            push(c == '[' ? Tok::Bracket : Tok::Backtick, i + 1, end - i - 1, start);
+            Token* t = push(strict ? Tok::String : (c == '[' ? Tok::Bracket : Tok::Backtick), i + 1, end - i - 1, start);
+            if (strict) t->quote = '[';
             i = end + 1;
             continue;
         }

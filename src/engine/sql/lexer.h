@@ -84,6 +84,10 @@ struct SyntaxIssue {
     std::string message;
 };
 
-void tokenize(std::string_view text, Dialect dialect, std::vector<Token>& out);
+// strictFoxPro reads FoxPro as FoxPro itself does: [ ] delimits text even
+// before a '.', there are no quoted names (` is refused) and a doubled
+// delimiter ends the text instead of standing for one.  Such a [text]
+// token is a String whose quote is '['.
+void tokenize(std::string_view text, Dialect dialect, std::vector<Token>& out, bool strictFoxPro = false);
 
 } // namespace qm::sql

@@ -71,7 +71,7 @@ struct ParserImpl {
     // ---- names ----
     bool isNameToken(const Token& t, bool allowString) const {
         return t.kind == Tok::Word || t.kind == Tok::Bracket || t.kind == Tok::Backtick
-            || (allowString && t.kind == Tok::String);
+            || (allowString && t.kind == Tok::String && t.quote != '['); // strict FoxPro [text] names nothing
     }
     std::string name(const char* what, bool allowString = false) {
         const Token& t = cur();
@@ -594,30 +594,57 @@ struct ParserImpl {
         return s;
     }
 
+    // Reads [INNER] JOIN, LEFT|RIGHT [OUTER] JOIN; false (nothing read) when none follows.
+    bool joinWords(Source::JoinKind& kind) {
+        if (cur().isWord("INNER") && peek().isWord("JOIN")) { pos += 2; kind = Source::JoinKind::Inner; return true; }
+        if (cur().isWord("JOIN")) { ++pos; kind = Source::JoinKind::Inner; return true; }
+        if ((cur().isWord("LEFT") || cur().isWord("RIGHT")) && !peek().is("(")) {
+            kind = cur().isWord("LEFT") ? Source::JoinKind::Left : Source::JoinKind::Right;
+            ++pos;
+            acceptWord("OUTER");
+            expectWord("JOIN");
+            return true;
+        }
+        return false;
+    }
+
     std::unique_ptr<Source> joined() {
         auto left = sourcePrimary();
         for (;;) {
             Source::JoinKind kind;
-            if (cur().isWord("INNER") && peek().isWord("JOIN")) { pos += 2; kind = Source::JoinKind::Inner; }
-            else if (cur().isWord("JOIN")) { ++pos; kind = Source::JoinKind::Inner; }
-            else if (cur().isWord("LEFT") || cur().isWord("RIGHT")) {
-                kind = cur().isWord("LEFT") ? Source::JoinKind::Left : Source::JoinKind::Right;
-                ++pos;
-                acceptWord("OUTER");
-                expectWord("JOIN");
-            } else if (cur().isWord("CROSS") && peek().isWord("JOIN")) { pos += 2; kind = Source::JoinKind::Cross; }
+            if (joinWords(kind)) {}
+            else if (cur().isWord("CROSS") && peek().isWord("JOIN")) { pos += 2; kind = Source::JoinKind::Cross; }
             else if (cur().isWord("FULL")) fail(cur(), "FULL JOIN is not supported");
             else return left;
             auto j = std::make_unique<Source>();
             j->kind = Source::Kind::Join;
             j->join = kind;
             j->left = std::move(left);
-            j->right = sourcePrimary();
+            j->right = kind == Source::JoinKind::Cross ? sourcePrimary() : joinOperand();
             if (kind != Source::JoinKind::Cross) {
                 expectWord("ON");
                 j->on = expr();
             }
             left = std::move(j);
+        }
+    }
+
+    // The right side of a join.  FoxPro also nests joins without
+    // parentheses, "a JOIN b JOIN c ON c2 ON c1": each ON closes the
+    // nearest open JOIN.
+    std::unique_ptr<Source> joinOperand() {
+        auto s = sourcePrimary();
+        for (;;) {
+            Source::JoinKind kind;
+            if (!joinWords(kind)) return s;
+            auto j = std::make_unique<Source>();
+            j->kind = Source::Kind::Join;
+            j->join = kind;
+            j->left = std::move(s);
+            j->right = joinOperand();
+            expectWord("ON");
+            j->on = expr();
+            s = std::move(j);
         }
     }
 
@@ -1165,7 +1192,7 @@ struct ParserImpl {
 
 bool Parser::parse(std::string_view text, Statement& out) {
     try {
-        tokenize(text, dialect_, tokens_);
+        tokenize(text, dialect_, tokens_, strictFoxPro_);
     } catch (const SyntaxIssue& issue) {
         ParseError e;
         e.offset = issue.offset;
@@ -1192,7 +1219,7 @@ bool Parser::parse(std::string_view text, Statement& out) {
 
 std::unique_ptr<Select> Parser::parseSelect(std::string_view text) {
     try {
-        tokenize(text, dialect_, tokens_);
+        tokenize(text, dialect_, tokens_, strictFoxPro_);
     } catch (const SyntaxIssue& issue) {
         ParseError e;
         e.offset = issue.offset;

@@ -25,6 +25,9 @@ class Parser {
 public:
     explicit Parser(Dialect dialect) : dialect_(dialect) {}
     Dialect dialect() const { return dialect_; }
+    // FoxPro read as FoxPro itself reads it (see tokenize): [Orders] is a
+    // text, not a table.  Off by default.
+    void setStrictFoxPro(bool on) { strictFoxPro_ = on; }
 
     // Parses one statement (a trailing ';' is allowed).  The tree's
     // string_views point into text, which must outlive the tree.
@@ -38,6 +41,7 @@ public:
 private:
     friend struct ParserImpl;
     Dialect dialect_;
+    bool strictFoxPro_ = false;
     std::vector<Token> tokens_;
 };
 
