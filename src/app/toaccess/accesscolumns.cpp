@@ -122,4 +122,22 @@ QString CloseCreateTable(QString statement)
     return statement + QStringLiteral(");");
 }
 
+ColumnRenames RenamedColumns(const std::vector<std::string>& before, const std::vector<SourceField>& after)
+{
+    ColumnRenames out;
+    for (std::size_t i = 0; i < before.size() && i < after.size(); ++i) {
+        if (before[i] == after[i].info.name)
+            continue;
+        // A key names a field the source has twice by the first of them,
+        // which kept its name: only a name the source holds once follows
+        // its field.
+        bool kept = false;
+        for (std::size_t j = 0; j < before.size() && !kept; ++j)
+            kept = j != i && storage::namesEqual(before[j], before[i]);
+        if (!kept)
+            out.emplace_back(before[i], after[i].info.name);
+    }
+    return out;
+}
+
 } // namespace qm::toaccess

@@ -10,6 +10,8 @@
 
 #include <QString>
 
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace qm::toaccess {
@@ -26,6 +28,13 @@ struct SourceField {
 // ignored), which old dBase tables sometimes do: a later field of a name
 // already taken becomes name_2 (name_3, ...).
 void MakeFieldNamesUnique(std::vector<SourceField>& fields);
+
+// Pairs of source and Access name for the fields whose name changed, for
+// carrying keys over renamed columns.  A field renamed because the source
+// holds its name twice is left out: a key on that name means the first
+// field, which kept it.
+using ColumnRenames = std::vector<std::pair<std::string, std::string>>;
+ColumnRenames RenamedColumns(const std::vector<std::string>& before, const std::vector<SourceField>& after);
 
 // The Access type text for a field: "MEMO", "DECIMAL(10,2)", "LONG", "BIT"...
 QString AccessColumnType(const SourceField& field);

@@ -6,6 +6,7 @@
 #include "mainwindow/transferhost.h"
 #include "shell/dialogs.h"
 #include "shell/errorreport.h"
+#include "sql/translate.h"
 #include "sqlwindow/scriptbuffer.h"
 #include "toaccess/accesscolumns.h"
 #include "toaccess/rowcopy.h"
@@ -64,6 +65,20 @@ std::vector<SourceField> SourceFields(ado::Recordset& source, ado::Connection& f
     return fields;
 }
 
+// One report for the keys of a table that could not be carried, each named
+// with the reason.
+QString KeysNotCarriedText(const QString& table, const std::vector<storage::IndexRefusal>& refused)
+{
+    QString text = QStringLiteral("Table %1 was sent to the Access database without these of its keys:").arg(table);
+    for (const storage::IndexRefusal& r : refused) {
+        text += QStringLiteral("\n");
+        if (!r.index.empty())
+            text += QString::fromStdString(r.index) + QStringLiteral(": ");
+        text += QString::fromStdString(r.reason);
+    }
+    return text;
+}
+
 class Run {
 public:
     explicit Run(mainwindow::TransferHost& host) : host_(host), handler_(kLocation)
@@ -84,8 +99,10 @@ private:
         kCopyRows = 150,
         kRowsRefused = 160,
         kRowsCounted = 170,
+        kCarryKeys = 180,
         kReadView = 210,
         kStoreQuery = 220,
+        kViewUntranslated = 230,
         kCloseAccess = 310,
         kCloseFoxPro = 320,
     };
@@ -94,7 +111,8 @@ private:
     // False when the customization window was left without "OK": the run ends.
     bool table(const QString& name, Answer answer, bool customised);
     void dropExisting(const QString& name);
-    void copyRows(ado::Recordset& source, const QString& name, bool created);
+    void copyRows(ado::Recordset& source, const QString& name, bool created, const ColumnRenames& renames);
+    void carryKeys(const QString& name, const ColumnRenames& renames);
     void closeConnections();
 
     mainwindow::TransferHost& host_;
@@ -175,16 +193,27 @@ void Run::view(const QString& name, Answer answer)
     if (answer == Answer::Yes)
         dropExisting(name);
     std::string sql;
+    std::string untranslated; // why the text stays in FoxPro's dialect
     const bool read = handler_.run(kReadView, [&] {
         ado::Catalog catalog;
         catalog.ActiveConnection(&foxpro_);
-        sql = utf8(AccessQueryText(QString::fromStdString(catalog.ViewCommand(utf8(name)).CommandText)));
+        const std::string text = catalog.ViewCommand(utf8(name)).CommandText;
+        // The view's column types decide how its comparisons translate.
+        const sql::TranslationResult translated =
+            sql::translateQuery(text, sql::Dialect::FoxPro, sql::Dialect::Access, &foxpro_.session().database());
+        if (translated.ok()) {
+            sql = translated.sql;
+        } else {
+            sql = utf8(AccessQueryText(QString::fromStdString(text)));
+            untranslated = translated.report();
+        }
     });
     // Stored through the open Access connection, which was opened with the
-    // database's password; the text stays in FoxPro's dialect but for the
-    // container named before its tables.
-    if (read)
-        handler_.run(kStoreQuery, [&] {
+    // database's password.  A view the translator refused keeps FoxPro's
+    // text but for the container named before its tables, and the user is
+    // told once what Access will not read in it.
+    if (read) {
+        const bool stored = handler_.run(kStoreQuery, [&] {
             try {
                 access_.session().database().createView(utf8(name), sql);
             } catch (const ado::AdoError&) {
@@ -193,6 +222,13 @@ void Run::view(const QString& name, Answer answer)
                 throw ado::AdoError(e.what());
             }
         });
+        if (stored && !untranslated.empty())
+            handler_.run(kViewUntranslated, [&] {
+                throw Error(utf8(QStringLiteral("The view %1 was stored in the Access database with its FoxPro text, "
+                                                "which could not be translated:\n%2")
+                                     .arg(name, QString::fromStdString(untranslated))));
+            });
+    }
     host_.accessList().AddItem(name, dataaccess::kKindView);
 }
 
@@ -221,10 +257,15 @@ bool Run::table(const QString& name, Answer answer, bool customised)
         host_.accessList().AddItem(name, dataaccess::kKindTable);
         return true;
     }
+    ColumnRenames renames;
     if (statement == opening) {
         handler_.run(kReadFields, [&] {
             std::vector<SourceField> fields = SourceFields(source, foxpro_, name);
+            std::vector<std::string> before;
+            for (const SourceField& f : fields)
+                before.push_back(f.info.name);
             MakeFieldNamesUnique(fields);
+            renames = RenamedColumns(before, fields);
             for (const SourceField& f : fields) {
                 shell::DoEvents();
                 statement += ColumnDefinition(f);
@@ -234,14 +275,14 @@ bool Run::table(const QString& name, Answer answer, bool customised)
     }
     statement_ = statement;
     const bool created = handler_.run(kExecuteCreate, [&] { access_.Execute(utf8(statement_)); });
-    copyRows(source, name, created);
+    copyRows(source, name, created, renames);
     if (source.State() != ado::adStateClosed)
         source.Close();
     host_.accessList().AddItem(name, dataaccess::kKindTable);
     return true;
 }
 
-void Run::copyRows(ado::Recordset& source, const QString& name, bool created)
+void Run::copyRows(ado::Recordset& source, const QString& name, bool created, const ColumnRenames& renames)
 {
     CopyPacer pacer([this](int percent) { host_.setProgress(percent); });
     CopyOutcome outcome;
@@ -270,8 +311,24 @@ void Run::copyRows(ado::Recordset& source, const QString& name, bool created)
                                      .arg(stored)
                                      .arg(outcome.copied)));
         });
+        carryKeys(name, renames);
     }
     host_.script().appendLine(CreatedTableNote(name, outcome.copied, outcome.sourceRows));
+}
+
+// The table's primary key and indexes, made once its rows are all in (the
+// copy's write batch has ended): each is built in one pass.  What cannot be
+// carried is named in one report for the table.
+void Run::carryKeys(const QString& name, const ColumnRenames& renames)
+{
+    std::vector<storage::IndexRefusal> refused;
+    handler_.run(kCarryKeys, [&] {
+        refused = storage::carryIndexes(foxpro_.session().database(), utf8(name), access_.session().database(),
+                                        utf8(name), renames);
+    });
+    if (refused.empty())
+        return;
+    handler_.run(kCarryKeys, [&] { throw Error(utf8(KeysNotCarriedText(name, refused))); });
 }
 
 } // namespace
