@@ -4,14 +4,17 @@
 #   docs/connection-window.png  the connection window of a first run
 #   docs/main-window.png        the main window over Samples/sample.mdb and
 #                               Samples/FoxPro/sample.dbc
+#   docs/sql-window.png         the SQL window after "Select All" and "Send
+#                               Table/s To FoxPro" on those samples
 # Usage: tools/screenshots.sh [build folder]   (default build/dev, built)
-# Needs Xvfb and ImageMagick's import/convert (apt-get install xvfb imagemagick).
+# Needs Xvfb, ImageMagick's import/convert and xdotool
+# (apt-get install xvfb imagemagick xdotool).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/dev}
 exe=$build/src/app/quillmere
-for tool in Xvfb import convert; do
-  command -v "$tool" >/dev/null || { echo "screenshots.sh: $tool is missing (apt-get install xvfb imagemagick)" >&2; exit 1; }
+for tool in Xvfb import convert xdotool; do
+  command -v "$tool" >/dev/null || { echo "screenshots.sh: $tool is missing (apt-get install xvfb imagemagick xdotool)" >&2; exit 1; }
 done
 [ -x "$exe" ] || { echo "screenshots.sh: $exe is not built (cmake --build $build --target quillmere)" >&2; exit 1; }
 
@@ -54,3 +57,28 @@ AccessMDBFile=$work/Samples/sample.mdb
 DBCFile=$work/Samples/FoxPro/sample.dbc
 FoxproOption=1
 "
+
+# The SQL window: the main window again (on fresh copies of the samples),
+# every Access row selected and sent; the run's closing message is
+# answered with Enter, and the SQL window it opens is photographed alone.
+rm -rf "$work/Samples" && cp -r "$build/src/app/Samples" "$work/Samples"
+home=$work/config-sql
+mkdir -p "$home/Harrowgate"
+printf '[Quillmere]\nAccessMDBFile=%s\nDBCFile=%s\nFoxproOption=1\n' \
+  "$work/Samples/sample.mdb" "$work/Samples/FoxPro/sample.dbc" >"$home/Harrowgate/Harrowgate.conf"
+DISPLAY=$display XDG_CONFIG_HOME=$home QT_QPA_PLATFORM=xcb "$exe" >/dev/null 2>&1 &
+pid=$!
+sleep 3
+# Without a window manager the main window sits at the screen's corner;
+# these are "Select All" and "Send Table/s To FoxPro" of the Access panel.
+DISPLAY=$display xdotool mousemove 77 161 click 1
+sleep 0.5
+DISPLAY=$display xdotool mousemove 135 194 click 1
+sleep 4
+DISPLAY=$display xdotool key Return
+sleep 2
+sqlwin=$(DISPLAY=$display xdotool search --name Quillmere | tail -1)
+DISPLAY=$display import -window "$sqlwin" "$root/docs/sql-window.png"
+kill "$pid" 2>/dev/null || true
+wait "$pid" 2>/dev/null || true
+echo "docs/sql-window.png"
