@@ -453,6 +453,45 @@ TEST_F(CustomisedSend, FreeTableNamesAreCutToEight)
     expectSameAsDbfread("OrderDetails", folder / "OrderDet.dbf");
 }
 
+// A free table has no primary key: the key and a unique index both become
+// candidate tags; the plain copy names the keys it cannot carry.
+TEST_F(CustomisedSend, FreeTableKeysBecomeCandidateTags)
+{
+    useFolder();
+    {
+        ado::Connection cn;
+        cn.Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + access.string());
+        cn.Execute("CREATE TABLE [KeyedList] ([ID] LONG, [Name] TEXT(20))");
+        cn.Execute("INSERT INTO [KeyedList] VALUES (2, 'two')");
+        cn.Execute("INSERT INTO [KeyedList] VALUES (1, 'one')");
+        cn.Execute("ALTER TABLE [KeyedList] ADD CONSTRAINT pk PRIMARY KEY (ID)");
+        cn.Execute("CREATE UNIQUE INDEX ixName ON [KeyedList] (Name)");
+    }
+    HeadlessHost host;
+    host.accessList().setRows({"KeyedList"}, {"TABLE"});
+    select(host, {"KeyedList"});
+    driveWindow(host, [](customization::Form3& w) { QTest::mouseClick(w.PushButton2, Qt::LeftButton); });
+    tofoxpro::SendTablesToFoxPro(host);
+    const QStringList lines = scriptLines(host);
+    ASSERT_EQ(lines.size(), 4) << host.script().text().toStdString();
+    EXPECT_EQ(lines.mid(2).join("\n").toLower(),
+              "alter table keyedlis add unique id tag pk\nalter table keyedlis add unique name tag ixname");
+    ASSERT_TRUE(execute(host).ok());
+    auto fox = storage::openDatabase(folder.string());
+    const auto tags = fox->indexes("KeyedLis");
+    ASSERT_EQ(tags.size(), 2u);
+    for (const auto& t : tags)
+        EXPECT_TRUE(t.unique && !t.primaryKey) << t.name;
+
+    HeadlessHost plain;
+    plain.accessList().setRows({"KeyedList"}, {"TABLE"});
+    select(plain, {"KeyedList"});
+    tofoxpro::SendTablesToFoxPro(plain);
+    const QString all = dialogs.messages().join("\n");
+    EXPECT_TRUE(all.contains("table KeyedList: keys not carried")) << all.toStdString();
+    EXPECT_TRUE(all.contains("ixName: a plain copy into free tables carries no keys")) << all.toStdString();
+}
+
 TEST_F(SendToFoxPro, WindowTowardsAccessValidatesAccessTypes)
 {
     customization::Form3 w;
@@ -623,6 +662,8 @@ TEST_F(SendToFoxPro, KeysArriveAsTagsAfterTheRows)
     ASSERT_EQ(tags[1].columns.size(), 1u);
     EXPECT_TRUE(storage::namesEqual(tags[1].columns[0], "Born"));
     EXPECT_EQ(fox->rowCount("Keyed"), 2u);
+    fox.reset();
+    expectSameAsDbfread("Keyed", scratch / "keyed.dbf");
 }
 
 TEST(FoxProAttachmentNames, UnsafeNamesStayInTheirFolder)
