@@ -186,6 +186,7 @@ private:
     void writeRows(const QString& table);
     void writeAttachments(const QString& table, std::size_t column, std::int64_t record);
     void keySteps(const QString& source, const QString& table, storage::Database& destination, bool container);
+    std::vector<storage::IndexSpec> sourceKeys(const QString& source, std::vector<storage::IndexRefusal>& refused);
     void reportKeysNotCarried(const QString& source, const std::vector<storage::IndexRefusal>& refused);
     std::filesystem::path destinationFolder() const;
     void closeSource();
@@ -418,12 +419,14 @@ void Run::writeAttachments(const QString& table, std::size_t column, std::int64_
 // The source table's keys as statements after its rows.
 void Run::keySteps(const QString& source, const QString& table, storage::Database& destination, bool container)
 {
-    std::vector<storage::IndexSpec> keys;
+    std::vector<storage::IndexRefusal> unread;
+    const std::vector<storage::IndexSpec> keys = sourceKeys(source, unread);
+    if (keys.empty()) {
+        reportKeysNotCarried(source, unread);
+        return;
+    }
     std::vector<storage::ColumnDef> arrived;
-    if (!h_.run(145, [&] {
-            keys = access_.session().database().indexes(utf8(source));
-            arrived = destination.columns(utf8(table));
-        }))
+    if (!h_.run(145, [&] { arrived = destination.columns(utf8(table)); }))
         return;
     const KeyScript k = KeyStatements(utf8(table), keys, arrived, container);
     for (const std::string& statement : k.statements)
@@ -431,14 +434,28 @@ void Run::keySteps(const QString& source, const QString& table, storage::Databas
     reportKeysNotCarried(source, k.refused);
 }
 
+// The Access table's keys; keys that cannot be read are a refusal, not a
+// failure of the run.
+std::vector<storage::IndexSpec> Run::sourceKeys(const QString& source, std::vector<storage::IndexRefusal>& refused)
+{
+    try {
+        return access_.session().database().indexes(utf8(source));
+    } catch (const std::exception& e) {
+        refused.push_back({"", std::string("the keys could not be read: ") + e.what()});
+        return {};
+    }
+}
+
+// A notice, not an error: every row still arrives.
 void Run::reportKeysNotCarried(const QString& source, const std::vector<storage::IndexRefusal>& refused)
 {
     if (refused.empty())
         return;
-    std::string text = "table " + utf8(source) + ": keys not carried to FoxPro:";
+    QString text = QStringLiteral("table ") + source + QStringLiteral(": keys not carried to FoxPro:");
     for (const storage::IndexRefusal& r : refused)
-        text += "\n" + (r.index.empty() ? std::string("(all)") : r.index) + ": " + r.reason;
-    h_.run(148, [&] { throw Error(text); });
+        text += QStringLiteral("\r\n") + QString::fromStdString(r.index.empty() ? std::string("(all)") : r.index) +
+                QStringLiteral(": ") + QString::fromStdString(r.reason);
+    MsgBox(text);
 }
 
 void Run::closeSource()
@@ -594,9 +611,8 @@ void Run::freeTablePlain(const QString& name, Answer answer)
     h_.run(190, [&] { host_.script().appendLine(current_); });
     // The copy makes the table only when the script runs, so there are no
     // columns yet to build tags on: the keys are named as not carried.
-    std::vector<storage::IndexSpec> keys;
-    h_.run(195, [&] { keys = access_.session().database().indexes(utf8(name)); });
     std::vector<storage::IndexRefusal> refused;
+    const std::vector<storage::IndexSpec> keys = sourceKeys(name, refused);
     for (const storage::IndexSpec& k : keys)
         refused.push_back({k.name, "a plain copy into free tables carries no keys; choose the field types to carry them"});
     reportKeysNotCarried(name, refused);
