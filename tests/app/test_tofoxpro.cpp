@@ -324,10 +324,9 @@ TEST_F(SendToFoxPro, QueryBecomesViewInContainer)
     const QStringList lines = scriptLines(host);
     ASSERT_GE(lines.size(), 2);
     EXPECT_EQ(lines[0], "DROP VIEW [BigOrders]");
-    // The stored text, spaces trimmed, over the lines it spans.
-    EXPECT_EQ(lines[1].toStdString(), "CREATE VIEW [BigOrders] AS SELECT *");
-    const QString text = host.script().text();
-    EXPECT_TRUE(lines[2].startsWith("FROM ")) << text.toStdString();
+    // The query in FoxPro's words.
+    EXPECT_EQ(lines[1].toStdString(), "CREATE VIEW [BigOrders] AS SELECT * FROM Orders WHERE ID > 1");
+    EXPECT_TRUE(lines[2].startsWith("insert into [Orders]"));
     // The final message still shows the last row statement.
     EXPECT_TRUE(dialogs.messages().last().startsWith("insert into [Orders]"));
 }
@@ -454,6 +453,45 @@ TEST_F(CustomisedSend, FreeTableNamesAreCutToEight)
     expectSameAsDbfread("OrderDetails", folder / "OrderDet.dbf");
 }
 
+// A free table has no primary key: the key and a unique index both become
+// candidate tags; the plain copy names the keys it cannot carry.
+TEST_F(CustomisedSend, FreeTableKeysBecomeCandidateTags)
+{
+    useFolder();
+    {
+        ado::Connection cn;
+        cn.Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + access.string());
+        cn.Execute("CREATE TABLE [KeyedList] ([ID] LONG, [Name] TEXT(20))");
+        cn.Execute("INSERT INTO [KeyedList] VALUES (2, 'two')");
+        cn.Execute("INSERT INTO [KeyedList] VALUES (1, 'one')");
+        cn.Execute("ALTER TABLE [KeyedList] ADD CONSTRAINT pk PRIMARY KEY (ID)");
+        cn.Execute("CREATE UNIQUE INDEX ixName ON [KeyedList] (Name)");
+    }
+    HeadlessHost host;
+    host.accessList().setRows({"KeyedList"}, {"TABLE"});
+    select(host, {"KeyedList"});
+    driveWindow(host, [](customization::Form3& w) { QTest::mouseClick(w.PushButton2, Qt::LeftButton); });
+    tofoxpro::SendTablesToFoxPro(host);
+    const QStringList lines = scriptLines(host);
+    ASSERT_EQ(lines.size(), 4) << host.script().text().toStdString();
+    EXPECT_EQ(lines.mid(2).join("\n").toLower(),
+              "alter table keyedlis add unique id tag pk\nalter table keyedlis add unique name tag ixname");
+    ASSERT_TRUE(execute(host).ok());
+    auto fox = storage::openDatabase(folder.string());
+    const auto tags = fox->indexes("KeyedLis");
+    ASSERT_EQ(tags.size(), 2u);
+    for (const auto& t : tags)
+        EXPECT_TRUE(t.unique && !t.primaryKey) << t.name;
+
+    HeadlessHost plain;
+    plain.accessList().setRows({"KeyedList"}, {"TABLE"});
+    select(plain, {"KeyedList"});
+    tofoxpro::SendTablesToFoxPro(plain);
+    const QString all = dialogs.messages().join("\n");
+    EXPECT_TRUE(all.contains("table KeyedList: keys not carried")) << all.toStdString();
+    EXPECT_TRUE(all.contains("ixName: a plain copy into free tables carries no keys")) << all.toStdString();
+}
+
 TEST_F(SendToFoxPro, WindowTowardsAccessValidatesAccessTypes)
 {
     customization::Form3 w;
@@ -527,6 +565,149 @@ TEST_F(SendToFoxPro, ClosingAfterAChangeAsks)
     dialogs.queueAnswer(Answer::Yes);
     w.close();
     EXPECT_FALSE(w.isVisible());
+}
+
+// A saved query goes over in FoxPro's words and gives the same rows there.
+TEST_F(SendToFoxPro, TranslatedViewGivesTheAccessRows)
+{
+    ado::DaoEngine::instance().OpenDatabase(access.string())->CreateQueryDef(
+        "Recent", "SELECT [ID], [Label] FROM [Orders] WHERE [Born] >= #2000-01-01# AND [Active] = True");
+    HeadlessHost host;
+    host.accessList().setRows({"Recent", "Orders"}, {"VIEW", "TABLE"});
+    select(host, {"Recent", "Orders"});
+    tofoxpro::SendTablesToFoxPro(host);
+    const QString text = host.script().text();
+    EXPECT_FALSE(text.contains('#')) << text.toStdString();
+    EXPECT_EQ(dialogs.messages().size(), 1) << dialogs.messages().join("\n").toStdString();
+    const auto result = execute(host);
+    ASSERT_TRUE(result.ok()) << result.report().toStdString();
+
+    auto rows = [](const std::string& connection, const std::string& sql) {
+        ado::Connection cn;
+        cn.Open(connection);
+        ado::Recordset rs;
+        rs.Open(sql, cn, ado::adOpenStatic, ado::adLockReadOnly);
+        std::vector<std::string> out;
+        for (; !rs.Eof(); rs.MoveNext()) {
+            std::string row;
+            for (std::size_t j = 0; j < rs.FieldCount(); ++j)
+                row += rs.Fields(j).GetValue().toString() + "|";
+            out.push_back(row);
+        }
+        return out;
+    };
+    const auto want = rows("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + access.string(), "SELECT * FROM [Recent]");
+    ASSERT_EQ(want.size(), 1u);
+    // FoxPro pads C fields: compare the trimmed label.
+    auto got = rows(dataaccess::FoxProConnectionString(fields).toStdString(), "SELECT ID, ALLTRIM(Label) FROM Recent");
+    EXPECT_EQ(got, want);
+}
+
+// A query the translator refuses keeps its Access text and is named.
+TEST_F(SendToFoxPro, UntranslatableQueryIsKeptAndNamed)
+{
+    ado::DaoEngine::instance().OpenDatabase(access.string())->CreateQueryDef("Years",
+                                                                             "SELECT Format(Born, 'yyyy') AS Y FROM [Orders]");
+    HeadlessHost host;
+    host.accessList().setRows({"Years"}, {"VIEW"});
+    select(host, {"Years"});
+    tofoxpro::SendTablesToFoxPro(host);
+    // The stored text, spaces trimmed, over the lines it spans.
+    const QStringList lines = scriptLines(host);
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(lines[0], "CREATE VIEW [Years] AS SELECT Format(Born, 'yyyy') AS Y");
+    EXPECT_TRUE(lines[1].startsWith("FROM ")) << lines[1].toStdString();
+    const QString all = dialogs.messages().join("\n");
+    EXPECT_TRUE(all.contains("query Years")) << all.toStdString();
+    EXPECT_TRUE(all.contains("cannot translate: function Format")) << all.toStdString();
+}
+
+// Keys are built after the rows: the primary key as the primary tag, an
+// index as a regular tag; what FoxPro cannot hold is named.
+TEST_F(SendToFoxPro, KeysArriveAsTagsAfterTheRows)
+{
+    {
+        ado::Connection cn;
+        cn.Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + access.string());
+        cn.Execute("CREATE TABLE [Keyed] ([Code] TEXT(10), [Born] DATETIME, [Qty] LONG)");
+        cn.Execute("INSERT INTO [Keyed] VALUES ('b', #2020-01-02 03:04:05#, 2)");
+        cn.Execute("INSERT INTO [Keyed] VALUES ('a', #1999-12-31#, 1)");
+        cn.Execute("ALTER TABLE [Keyed] ADD CONSTRAINT pkKeyed PRIMARY KEY (Code)");
+        cn.Execute("CREATE INDEX ByBorn ON [Keyed] (Born)");
+        cn.Execute("CREATE INDEX QtyDown ON [Keyed] (Qty DESC)");
+    }
+    HeadlessHost host;
+    host.accessList().setRows({"Keyed"}, {"TABLE"});
+    select(host, {"Keyed"});
+    tofoxpro::SendTablesToFoxPro(host);
+    const QStringList lines = scriptLines(host);
+    ASSERT_EQ(lines.size(), 5) << host.script().text().toStdString();
+    EXPECT_TRUE(lines[1].startsWith("insert into")) << lines[1].toStdString();
+    EXPECT_EQ(lines.mid(2).join("\n").toLower(),
+              "alter table keyed add primary key code tag pkkeyed\nuse keyed\nindex on ttoc(born,1) tag byborn");
+    const QString all = dialogs.messages().join("\n");
+    EXPECT_TRUE(all.contains("table Keyed: keys not carried")) << all.toStdString();
+    EXPECT_TRUE(all.contains("QtyDown: it orders qty descending", Qt::CaseInsensitive)) << all.toStdString();
+
+    const auto result = execute(host);
+    ASSERT_TRUE(result.ok()) << result.report().toStdString();
+    auto fox = storage::openDatabase(dbc.string());
+    const auto tags = fox->indexes("Keyed");
+    ASSERT_EQ(tags.size(), 2u);
+    EXPECT_TRUE(tags[0].primaryKey);
+    EXPECT_TRUE(storage::namesEqual(tags[0].name, "pkKeyed"));
+    EXPECT_EQ(tags[0].columns.size(), 1u);
+    EXPECT_FALSE(tags[1].primaryKey || tags[1].unique);
+    EXPECT_TRUE(storage::namesEqual(tags[1].name, "ByBorn"));
+    ASSERT_EQ(tags[1].columns.size(), 1u);
+    EXPECT_TRUE(storage::namesEqual(tags[1].columns[0], "Born"));
+    EXPECT_EQ(fox->rowCount("Keyed"), 2u);
+    fox.reset();
+    expectSameAsDbfread("Keyed", scratch / "keyed.dbf");
+}
+
+TEST(FoxProAttachmentNames, UnsafeNamesStayInTheirFolder)
+{
+    EXPECT_EQ(tofoxpro::CleanFileName("report.pdf"), "report.pdf");
+    EXPECT_EQ(tofoxpro::CleanFileName("../../etc/passwd"), "_._.._etc_passwd");
+    EXPECT_EQ(tofoxpro::CleanFileName(".."), "_");
+    EXPECT_EQ(tofoxpro::CleanFileName("a\\b:c"), "a_b_c");
+    EXPECT_EQ(tofoxpro::CleanFileName(""), "_");
+}
+
+// Attachments: the memo holds the names, the files land beside the table.
+TEST_F(SendToFoxPro, AttachmentFilesAreWrittenBesideTheTable)
+{
+    QM_REQUIRE_SHARED();
+    const fs::path source = scratch / "complex.accdb";
+    fs::copy_file(qm::test::fixture("access/jackcess/V2007/complexDataTestV2007.accdb"), source);
+    fields.text3 = qs(source);
+    install();
+    HeadlessHost host;
+    host.accessList().setRows({"Table1"}, {"TABLE"});
+    select(host, {"Table1"});
+    tofoxpro::SendTablesToFoxPro(host);
+
+    ado::Connection cn;
+    cn.Open("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + source.string());
+    ado::Recordset rs;
+    rs.Open("SELECT * FROM [Table1]", cn, ado::adOpenStatic, ado::adLockReadOnly);
+    int files = 0;
+    std::vector<storage::ComplexItem> items;
+    for (int record = 1; !rs.Eof(); rs.MoveNext(), ++record)
+        for (std::size_t j = 0; j < rs.FieldCount(); ++j) {
+            if (rs.Fields(j).info().complex != storage::ComplexKind::Attachment)
+                continue;
+            ASSERT_TRUE(rs.ComplexItems(j, items));
+            for (const auto& item : items) {
+                const fs::path file = scratch / "Table1_files" / rs.Fields(j).Name() / std::to_string(record) /
+                                      tofoxpro::CleanFileName(item.value.toString());
+                ASSERT_TRUE(fs::exists(file)) << file;
+                EXPECT_EQ(readFile(file), item.fileData) << file;
+                ++files;
+            }
+        }
+    EXPECT_GT(files, 0);
 }
 
 } // namespace

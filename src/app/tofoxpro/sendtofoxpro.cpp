@@ -7,12 +7,16 @@
 #include "mainwindow/transferhost.h"
 #include "shell/dialogs.h"
 #include "shell/errorreport.h"
+#include "sql/translate.h"
 #include "sqlwindow/scriptbuffer.h"
+#include "storage/storage.h"
 #include "tofoxpro/listnames.h"
 #include "tofoxpro/literals.h"
 
 #include <QDir>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,6 +48,117 @@ QString FieldListName(const QString& name)
     return plain ? name : QStringLiteral("[") + name + QStringLiteral("]");
 }
 
+// Letters, digits and '_', not starting with a digit: a name a FoxPro
+// statement holds without brackets.
+bool PlainName(std::string_view n)
+{
+    if (n.empty() || (n.front() >= '0' && n.front() <= '9'))
+        return false;
+    for (const char c : n)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'))
+            return false;
+    return true;
+}
+
+// A tag name FoxPro accepts (at most 10 letters, digits or '_'), not one
+// already given to the table.
+std::string TagName(std::string_view wanted, std::vector<std::string>& taken)
+{
+    std::string n;
+    for (const char c : wanted)
+        n.push_back((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ? c : '_');
+    if (n.empty() || (n.front() >= '0' && n.front() <= '9'))
+        n.insert(n.begin(), 'K');
+    n.resize(std::min<std::size_t>(n.size(), 10));
+    auto used = [&](const std::string& x) {
+        for (const std::string& t : taken)
+            if (storage::namesEqual(t, x))
+                return true;
+        return false;
+    };
+    const std::string base = n;
+    for (int k = 2; used(n); ++k) {
+        const std::string suffix = std::to_string(k);
+        n = base.substr(0, 10 - suffix.size()) + suffix;
+    }
+    taken.push_back(n);
+    return n;
+}
+
+} // namespace
+
+KeyScript KeyStatements(const std::string& table, const std::vector<storage::IndexSpec>& keys,
+                        const std::vector<storage::ColumnDef>& arrived, bool container)
+{
+    KeyScript out;
+    const std::string target = PlainName(table) ? table : "[" + table + "]";
+    std::vector<std::string> taken;
+    bool used = false;
+    for (const storage::IndexSpec& key : keys) {
+        auto refuse = [&](const std::string& why) { out.refused.push_back({key.name, why}); };
+        if (key.columns.empty()) {
+            refuse("its key is the expression " + key.expression + ", not a list of columns");
+            continue;
+        }
+        std::string expression, why;
+        for (std::size_t i = 0; i < key.columns.size() && why.empty(); ++i) {
+            const storage::ColumnDef* d = nullptr;
+            for (const storage::ColumnDef& c : arrived)
+                if (storage::namesEqual(c.name, key.columns[i]))
+                    d = &c;
+            if (!d) {
+                why = "its column " + key.columns[i] + " is not in the table " + table;
+                break;
+            }
+            const char type = d->nativeType.empty() ? '?' : d->nativeType.front();
+            if (key.isDescending(i))
+                why = "it orders " + d->name + " descending, which is not carried";
+            else if (!PlainName(d->name))
+                why = "its column " + d->name + " has a name a key expression cannot hold";
+            else if (type == 'M' || type == 'G' || type == 'W')
+                why = "its column " + d->name + " is a memo or general field, which FoxPro does not index";
+            else if (key.columns.size() > 1 && type != 'C')
+                why = "it spans several columns and " + d->name + " is not a text (C) field; only text fields are joined";
+            if (!why.empty())
+                break;
+            if (!expression.empty())
+                expression += '+';
+            // Datetimes are indexed as sortable text, as FoxPro users do.
+            expression += type == 'T' ? "TTOC(" + d->name + ",1)" : d->name;
+        }
+        if (!why.empty()) {
+            refuse(why);
+            continue;
+        }
+        const std::string tag = TagName(key.name.empty() ? key.columns.front() : key.name, taken);
+        if (key.primaryKey && container) {
+            out.statements.push_back("ALTER TABLE " + target + " ADD PRIMARY KEY " + expression + " TAG " + tag);
+        } else if (key.primaryKey || key.unique) {
+            out.statements.push_back("ALTER TABLE " + target + " ADD UNIQUE " + expression + " TAG " + tag);
+        } else {
+            if (!used)
+                out.statements.push_back("USE " + target);
+            used = true;
+            out.statements.push_back("INDEX ON " + expression + " TAG " + tag);
+        }
+    }
+    return out;
+}
+
+std::string CleanFileName(std::string_view name)
+{
+    std::string n;
+    for (const char c : name)
+        n.push_back(c == '/' || c == '\\' || c == ':' || c == '\0' ? '_' : c);
+    while (!n.empty() && (n.back() == ' ' || n.back() == '.'))
+        n.pop_back();
+    while (!n.empty() && n.front() == '.')
+        n.front() = '_';
+    return n.empty() ? std::string("_") : n;
+}
+
+namespace {
+
 // One press of "Send Table/s To FoxPro".
 class Run {
 public:
@@ -69,6 +184,11 @@ private:
     void dropAtOnce(const QString& lowerName);
     void appendColumns(const std::vector<std::int16_t>& types, const std::vector<std::int32_t>& sizes);
     void writeRows(const QString& table);
+    void writeAttachments(const QString& table, std::size_t column, std::int64_t record);
+    void keySteps(const QString& source, const QString& table, storage::Database& destination, bool container);
+    std::vector<storage::IndexSpec> sourceKeys(const QString& source, std::vector<storage::IndexRefusal>& refused);
+    void reportKeysNotCarried(const QString& source, const std::vector<storage::IndexRefusal>& refused);
+    std::filesystem::path destinationFolder() const;
     void closeSource();
     void endEarly();
     QString accessQuerySql(const QString& name);
@@ -210,6 +330,12 @@ void Run::writeRows(const QString& table)
     const std::size_t n = rs_->FieldCount();
     std::vector<std::int16_t> types(FieldTypes.begin(), FieldTypes.end());
     types.resize(n, 0);
+    // The memo of an attachment column gets the file names; the files
+    // themselves go beside the table.
+    std::vector<std::size_t> attachments;
+    for (std::size_t j = 0; j < n; ++j)
+        if (rs_->Fields(j).info().complex == storage::ComplexKind::Attachment)
+            attachments.push_back(j);
     std::int64_t total = 0;
     h_.run(90, [&] { total = rs_->RecordCount(); });
     std::int64_t done = 0;
@@ -234,6 +360,8 @@ void Run::writeRows(const QString& table)
             h_.run(110, [&] { script.appendLine(statement); });
             current_ = std::move(statement);
         }
+        for (std::size_t j : attachments)
+            writeAttachments(table, j, done + 1);
         if (!h_.run(120, [&] { rs_->MoveNext(); }))
             break;
         ++done;
@@ -245,6 +373,89 @@ void Run::writeRows(const QString& table)
             }
         }
     }
+}
+
+std::filesystem::path Run::destinationFolder() const
+{
+    if (fields_.option1)
+        return std::filesystem::path(utf8(fields_.text1)).parent_path();
+    return std::filesystem::path(utf8(fields_.text2));
+}
+
+// Writes each attachment of the current row's column as
+// <folder>/<table>_files/<column>/<record>/<file name>.
+void Run::writeAttachments(const QString& table, std::size_t column, std::int64_t record)
+{
+    std::vector<storage::ComplexItem> items;
+    std::string columnName;
+    if (!h_.run(112, [&] {
+            columnName = rs_->Fields(column).Name();
+            rs_->ComplexItems(column, items);
+        }))
+        return;
+    if (items.empty())
+        return;
+    const std::filesystem::path dir = destinationFolder() / (CleanFileName(utf8(table)) + "_files") /
+                                      CleanFileName(columnName) / std::to_string(record);
+    for (const storage::ComplexItem& item : items) {
+        const std::string fileName = CleanFileName(item.value.isNull() ? std::string() : item.value.toString());
+        h_.run(114, [&] {
+            const std::string where = "table " + utf8(table) + ", row " + std::to_string(record) + ", column " +
+                                      columnName + ": the attachment " + fileName + " could not be written to " +
+                                      dir.string();
+            std::error_code ec;
+            std::filesystem::create_directories(dir, ec);
+            if (ec)
+                throw Error(where + ": " + ec.message());
+            std::ofstream out(dir / fileName, std::ios::binary | std::ios::trunc);
+            out.write(item.fileData.data(), static_cast<std::streamsize>(item.fileData.size()));
+            out.close();
+            if (!out)
+                throw Error(where + ": the file could not be written in full");
+        });
+    }
+}
+
+// The source table's keys as statements after its rows.
+void Run::keySteps(const QString& source, const QString& table, storage::Database& destination, bool container)
+{
+    std::vector<storage::IndexRefusal> unread;
+    const std::vector<storage::IndexSpec> keys = sourceKeys(source, unread);
+    if (keys.empty()) {
+        reportKeysNotCarried(source, unread);
+        return;
+    }
+    std::vector<storage::ColumnDef> arrived;
+    if (!h_.run(145, [&] { arrived = destination.columns(utf8(table)); }))
+        return;
+    const KeyScript k = KeyStatements(utf8(table), keys, arrived, container);
+    for (const std::string& statement : k.statements)
+        h_.run(147, [&] { host_.script().appendLine(QString::fromStdString(statement)); });
+    reportKeysNotCarried(source, k.refused);
+}
+
+// The Access table's keys; keys that cannot be read are a refusal, not a
+// failure of the run.
+std::vector<storage::IndexSpec> Run::sourceKeys(const QString& source, std::vector<storage::IndexRefusal>& refused)
+{
+    try {
+        return access_.session().database().indexes(utf8(source));
+    } catch (const std::exception& e) {
+        refused.push_back({"", std::string("the keys could not be read: ") + e.what()});
+        return {};
+    }
+}
+
+// A notice, not an error: every row still arrives.
+void Run::reportKeysNotCarried(const QString& source, const std::vector<storage::IndexRefusal>& refused)
+{
+    if (refused.empty())
+        return;
+    QString text = QStringLiteral("table ") + source + QStringLiteral(": keys not carried to FoxPro:");
+    for (const storage::IndexRefusal& r : refused)
+        text += QStringLiteral("\r\n") + QString::fromStdString(r.index.empty() ? std::string("(all)") : r.index) +
+                QStringLiteral(": ") + QString::fromStdString(r.reason);
+    MsgBox(text);
 }
 
 void Run::closeSource()
@@ -275,6 +486,7 @@ void Run::tableSteps(const QString& name, Answer answer)
     h_.run(140, [&] { catalog_->AppendTable(utf8(name), columns_); });
     writeRows(name);
     closeSource();
+    keySteps(name, name, foxpro_.session().database(), true);
     host_.foxproList().AddItem(name.toLower(), dataaccess::kKindTable);
 }
 
@@ -326,6 +538,7 @@ bool Run::customisedTableSteps(const QString& name, Answer answer)
     h_.run(140, [&] { catalog_->AppendTable(utf8(name), columns_); });
     writeRows(name);
     closeSource();
+    keySteps(name, name, foxpro_.session().database(), true);
     host_.foxproList().AddItem(name.toLower(), dataaccess::kKindTable);
     return true;
 }
@@ -351,10 +564,25 @@ void Run::viewSteps(const QString& name, Answer answer)
         h_.run(170, [&] { host_.script().appendLine(QString(QStringLiteral("DROP VIEW [") + name + QStringLiteral("]"))); });
         RemoveListName(host_.foxproList(), name);
     }
+    std::string untranslated;
     h_.run(180, [&] {
-        const QString statement = QStringLiteral("CREATE VIEW [") + name + QStringLiteral("] AS ") + accessQuerySql(name);
+        QString text = accessQuerySql(name);
+        // The view gets the FoxPro wording of the query where it returns the
+        // same rows; otherwise the text stays as Access wrote it.
+        const sql::TranslationResult r = sql::translateQuery(utf8(text), sql::Dialect::Access, sql::Dialect::FoxPro,
+                                                             &access_.session().database());
+        if (r.ok())
+            text = QString::fromStdString(r.sql);
+        else
+            untranslated = r.report();
+        const QString statement = QStringLiteral("CREATE VIEW [") + name + QStringLiteral("] AS ") + text;
         host_.script().appendLine(statement);
     });
+    if (!untranslated.empty())
+        h_.run(185, [&] {
+            throw Error("query " + utf8(name) + ": kept as Access wrote it, as it could not be put in FoxPro's words:\n" +
+                        untranslated);
+        });
     host_.foxproList().AddItem(name, dataaccess::kKindView);
 }
 
@@ -381,6 +609,13 @@ void Run::freeTablePlain(const QString& name, Answer answer)
     current_ = QStringLiteral("SELECT * INTO [FoxPro 3.0;DATABASE=") + folder + QStringLiteral(";].[") + name +
                QStringLiteral("] FROM `") + name + QStringLiteral("`");
     h_.run(190, [&] { host_.script().appendLine(current_); });
+    // The copy makes the table only when the script runs, so there are no
+    // columns yet to build tags on: the keys are named as not carried.
+    std::vector<storage::IndexRefusal> refused;
+    const std::vector<storage::IndexSpec> keys = sourceKeys(name, refused);
+    for (const storage::IndexSpec& k : keys)
+        refused.push_back({k.name, "a plain copy into free tables carries no keys; choose the field types to carry them"});
+    reportKeysNotCarried(name, refused);
     host_.foxproList().AddItem(name.toLower(), dataaccess::kKindTable);
 }
 
@@ -408,9 +643,11 @@ bool Run::freeTableCustomised(const QString& name, Answer answer)
                   std::vector<std::int32_t>(FieldSizes.begin(), FieldSizes.end()));
     h_.run(140, [&] { catalog_->AppendTable(utf8(name8), columns_); });
     catalog_->ActiveConnection(nullptr);
-    freeCatalogConnection_.reset();
     writeRows(name8);
     closeSource();
+    if (freeCatalogConnection_ && freeCatalogConnection_->State())
+        keySteps(name, name8, freeCatalogConnection_->session().database(), false);
+    freeCatalogConnection_.reset();
     host_.foxproList().AddItem(name8.toLower(), dataaccess::kKindTable);
     return true;
 }
