@@ -86,7 +86,12 @@ public:
             err_ << "skipped " << name.toStdString() << ": it exists already (use --overwrite to replace it)\n";
             return shell::Answer::No;
         }
-        if (title == QStringLiteral("Application Error") || icon != shell::Icon::None) {
+        if (icon == shell::Icon::Information) {
+            // A notice (keys that stay behind): said, but not a failure.
+            QString oneLine = text;
+            oneLine.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+            err_ << "note: " << oneLine.toStdString() << "\n";
+        } else if (title == QStringLiteral("Application Error") || icon != shell::Icon::None) {
             ++failures_;
             QString oneLine = text;
             oneLine.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');

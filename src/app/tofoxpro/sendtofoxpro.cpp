@@ -373,6 +373,9 @@ void Run::writeRows(const QString& table)
             }
         }
     }
+    // The bar is back at rest once the table's rows are written.
+    if (shown > 0)
+        host_.setProgress(0);
 }
 
 std::filesystem::path Run::destinationFolder() const
@@ -455,7 +458,7 @@ void Run::reportKeysNotCarried(const QString& source, const std::vector<storage:
     for (const storage::IndexRefusal& r : refused)
         text += QStringLiteral("\r\n") + QString::fromStdString(r.index.empty() ? std::string("(all)") : r.index) +
                 QStringLiteral(": ") + QString::fromStdString(r.reason);
-    MsgBox(text);
+    MsgBox(text, Buttons::OK, shell::Icon::Information);
 }
 
 void Run::closeSource()
