@@ -209,25 +209,33 @@ void prepareFoxProDestination(const std::string& dst)
     }
 }
 
+// The connection window's fields for one run: the Access file and the
+// FoxPro container or folder, whichever way the copy goes.  They become the
+// run's connection settings, and both catalog lists are read from them.
+dataaccess::ConnectionFields connectFields(const std::string& access, const std::string& foxpro,
+                                           const std::string& password, mainwindow::HeadlessHost& host)
+{
+    dataaccess::ConnectionFields fields;
+    fields.option1 = endsWithIgnoringCase(foxpro, ".dbc");
+    fields.text1 = fields.option1 ? QString::fromStdString(foxpro) : QString();
+    fields.text2 = fields.option1 ? QString() : QString::fromStdString(foxpro);
+    fields.text3 = QString::fromStdString(access);
+    fields.text4 = QString::fromStdString(password);
+    dataaccess::SetConnectionFieldsSource([fields] { return fields; });
+
+    ado::Connection accessConnection, foxproConnection;
+    accessConnection.Open(dataaccess::AccessConnectionString(QString(), QString(), fields).toStdString());
+    foxproConnection.Open(dataaccess::FoxProConnectionString(fields).toStdString());
+    fillList(host.accessList(), accessConnection);
+    fillList(host.foxproList(), foxproConnection);
+    return fields;
+}
+
 int copyToFoxPro(const CopyArguments& a, mainwindow::HeadlessHost& host, CliDialogs& dialogs, std::ostream& out,
                  std::ostream& err)
 {
     prepareFoxProDestination(a.destination);
-    dataaccess::ConnectionFields fields;
-    fields.option1 = endsWithIgnoringCase(a.destination, ".dbc");
-    fields.text1 = fields.option1 ? QString::fromStdString(a.destination) : QString();
-    fields.text2 = fields.option1 ? QString() : QString::fromStdString(a.destination);
-    fields.text3 = QString::fromStdString(a.source);
-    fields.text4 = QString::fromStdString(a.password);
-    dataaccess::SetConnectionFieldsSource([fields] { return fields; });
-
-    {
-        ado::Connection access, foxpro;
-        access.Open(dataaccess::AccessConnectionString(QString(), QString(), fields).toStdString());
-        foxpro.Open(dataaccess::FoxProConnectionString(fields).toStdString());
-        fillList(host.accessList(), access);
-        fillList(host.foxproList(), foxpro);
-    }
+    const dataaccess::ConnectionFields fields = connectFields(a.source, a.destination, a.password, host);
     selectRows(host.accessList(), a.names, a.source);
 
     ProgressLine bar(err);
@@ -263,20 +271,7 @@ int copyToAccess(const CopyArguments& a, mainwindow::HeadlessHost& host, CliDial
 {
     if (toaccess::MakeAccessDatabaseIfMissing(a.destination))
         err << "quillmere-cli: made the new database " << a.destination << "\n";
-    dataaccess::ConnectionFields fields;
-    fields.option1 = endsWithIgnoringCase(a.source, ".dbc");
-    fields.text1 = fields.option1 ? QString::fromStdString(a.source) : QString();
-    fields.text2 = fields.option1 ? QString() : QString::fromStdString(a.source);
-    fields.text3 = QString::fromStdString(a.destination);
-    fields.text4 = QString::fromStdString(a.password);
-    dataaccess::SetConnectionFieldsSource([fields] { return fields; });
-    {
-        ado::Connection access, foxpro;
-        access.Open(dataaccess::AccessConnectionString(QString(), QString(), fields).toStdString());
-        foxpro.Open(dataaccess::FoxProConnectionString(fields).toStdString());
-        fillList(host.accessList(), access);
-        fillList(host.foxproList(), foxpro);
-    }
+    connectFields(a.destination, a.source, a.password, host);
     selectRows(host.foxproList(), a.names, a.source);
     ProgressLine bar(err);
     host.onProgress([&](int percent) { bar.show("copying rows", percent); });
