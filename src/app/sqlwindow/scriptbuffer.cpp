@@ -175,7 +175,8 @@ void ScriptBuffer::replace(qsizetype from, qsizetype count, QStringView text)
         text_.insert(gap_, QString(more, QChar()));
         gapLength_ += more;
     }
-    std::memcpy(text_.data() + gap_, text.data(), static_cast<std::size_t>(text.size()) * sizeof(QChar));
+    if (!text.isEmpty()) // a deletion brings no text (and no pointer to copy from)
+        std::memcpy(text_.data() + gap_, text.data(), static_cast<std::size_t>(text.size()) * sizeof(QChar));
     gap_ += text.size();
     gapLength_ -= text.size();
     const qsizetype delta = text.size() - count;
