@@ -33,8 +33,9 @@ constexpr std::size_t kFailuresKept = 10;
 constexpr qsizetype kProgressEvery = 4096;
 using Clock = std::chrono::steady_clock;
 constexpr auto kProgressInterval = std::chrono::milliseconds(50);
-// A failing statement is quoted up to this many characters.
-constexpr qsizetype kQuotedChars = 200;
+// A failing statement is quoted up to this many characters: one line of the
+// report, so that ten failures still fit a small screen.
+constexpr qsizetype kQuotedChars = 90;
 
 bool isNameChar(char c)
 {
