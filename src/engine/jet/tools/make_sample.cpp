@@ -52,7 +52,7 @@ const char* kCompanies[] = {"Alfreds Handelshaus", "Bergström Trading", "Café 
                             "Yorkshire Preserves", "Zürcher Backwaren"};
 const char* kCities[][2] = {{"Berlin", "Germany"}, {"Göteborg", "Sweden"}, {"Lyon", "France"},
                             {"Dublin", "Ireland"}, {"Sevilla", "Spain"},   {"Bergen", "Norway"},
-                            {"München", "Germany"}, {"Bristol", "UK"},     {"İzmir", "Turkey"},
+                            {"München", "Germany"}, {"Bristol", "UK"},     {"Århus", "Denmark"},
                             {"Singapore", "Singapore"}, {"Kraków", "Poland"}, {"Dijon", "France"}};
 const char* kContacts[] = {"Maria Anders", "Ana Trujillo", "Thomas Hardy", "Christina Berglund", "Hanna Moos",
                            "Frédérique Citeaux", "Martín Sommer", "Laurence Lebihan", "Elizabeth Lincoln",
