@@ -41,26 +41,16 @@ namespace {
 
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-storage::ColumnSpec col(const char* name, CT type, int size = 0, int precision = 0, int scale = 0)
-{
-    storage::ColumnSpec c;
-    c.name = name;
-    c.type = type;
-    c.size = size;
-    c.precision = precision;
-    c.scale = scale;
-    return c;
-}
 
 void makeSource(const fs::path& dbc, long rows)
 {
     xbase::Container::create(dbc.string());
     auto db = storage::openDatabase(dbc.string());
     db->createTable({"orders",
-                     {col("id", CT::Long), col("customer", CT::Char, 20), col("price", CT::Decimal, 10, 9, 2),
-                      col("qty", CT::Decimal, 6, 6, 0), col("amount", CT::Currency), col("ratio", CT::Double),
-                      col("shipped", CT::Date), col("stamp", CT::DateTime), col("paid", CT::Boolean),
-                      col("notes", CT::Memo)},
+                     {storage::column("id", CT::Long), storage::column("customer", CT::Char, 20), storage::column("price", CT::Decimal, 10, 9, 2),
+                      storage::column("qty", CT::Decimal, 6, 6, 0), storage::column("amount", CT::Currency), storage::column("ratio", CT::Double),
+                      storage::column("shipped", CT::Date), storage::column("stamp", CT::DateTime), storage::column("paid", CT::Boolean),
+                      storage::column("notes", CT::Memo)},
                      {}});
     db->beginBatch();
     for (long i = 0; i < rows; ++i) {

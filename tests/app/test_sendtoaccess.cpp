@@ -27,16 +27,6 @@ namespace fs = std::filesystem;
 using CT = storage::ColumnType;
 using shell::Answer;
 
-storage::ColumnSpec col(const char* name, CT type, int size = 0, int precision = 0, int scale = 0)
-{
-    storage::ColumnSpec c;
-    c.name = name;
-    c.type = type;
-    c.size = size;
-    c.precision = precision;
-    c.scale = scale;
-    return c;
-}
 
 Value dateOf(const char* text) { return Value::date(*date::parse(text)); }
 Value num(const char* text) { return Value::decimal(*Decimal::parse(text)); }
@@ -52,11 +42,11 @@ fs::path makeShop(const TempDir& dir)
     xbase::Container::create(dbc);
     auto db = storage::openDatabase(dbc);
     db->createTable({"items",
-                     {col("id", CT::Long), col("name", CT::Char, 30), col("price", CT::Decimal, 10, 9, 2),
-                      col("born", CT::Date), col("active", CT::Boolean), col("qty", CT::Decimal, 5, 5, 0),
-                      col("big", CT::Decimal, 12, 12, 0), col("amount", CT::Currency), col("ratio", CT::Double),
-                      col("measure", CT::Float, 12, 11, 3), col("notes", CT::Memo), col("code", CT::Binary, 4),
-                      col("stamp", CT::DateTime)},
+                     {storage::column("id", CT::Long), storage::column("name", CT::Char, 30), storage::column("price", CT::Decimal, 10, 9, 2),
+                      storage::column("born", CT::Date), storage::column("active", CT::Boolean), storage::column("qty", CT::Decimal, 5, 5, 0),
+                      storage::column("big", CT::Decimal, 12, 12, 0), storage::column("amount", CT::Currency), storage::column("ratio", CT::Double),
+                      storage::column("measure", CT::Float, 12, 11, 3), storage::column("notes", CT::Memo), storage::column("code", CT::Binary, 4),
+                      storage::column("stamp", CT::DateTime)},
                      {}});
     const Value rows[][13] = {
         {Value::longInt(1), Value::string("Chai"), num("12.75"), dateOf("1998-04-12"), Value::boolean(true),
@@ -75,8 +65,8 @@ fs::path makeShop(const TempDir& dir)
     };
     for (const auto& r : rows)
         db->append("items", r);
-    db->createTable({"empty", {col("id", CT::Long), col("label", CT::Char, 10)}, {}});
-    db->createTable({"people", {col("name", CT::VarChar, 30)}, {}});
+    db->createTable({"empty", {storage::column("id", CT::Long), storage::column("label", CT::Char, 10)}, {}});
+    db->createTable({"people", {storage::column("name", CT::VarChar, 30)}, {}});
     for (const char* n : {"Al", "Bartholomew", "Cy", "Desdemona", "Evangeline"})
         db->append("people", std::vector<Value>{Value::string(n)});
     db->createView("cheap", "SELECT items.name, items.price FROM shop!items WHERE items.price < 20");
@@ -529,7 +519,7 @@ TEST_F(SendToAccess, KeysArriveAndTagsThatCannotAreNamedInOneReport)
 {
     {
         auto db = storage::openDatabase(dbc.string());
-        db->createTable({"keyed", {col("id", CT::Long), col("code", CT::Char, 5), col("label", CT::Char, 20)}, {}});
+        db->createTable({"keyed", {storage::column("id", CT::Long), storage::column("code", CT::Char, 5), storage::column("label", CT::Char, 20)}, {}});
         for (int i = 1; i <= 3; ++i)
             db->append("keyed", std::vector<Value>{Value::longInt(i), Value::string("C" + std::to_string(i)),
                                                    Value::string(i == 2 ? "" : "L" + std::to_string(i))});

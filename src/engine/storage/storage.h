@@ -108,6 +108,27 @@ struct ColumnSpec {
     bool binary = false;
 };
 
+// A column in one expression, for tables built in code (samples, tools,
+// tests): the name, the type and the sizes that apply to it.
+inline ColumnSpec column(std::string name, ColumnType type, int size = 0, int precision = 0, int scale = 0)
+{
+    ColumnSpec c;
+    c.name = std::move(name);
+    c.type = type;
+    c.size = size;
+    c.precision = precision;
+    c.scale = scale;
+    return c;
+}
+
+// A Long column the engine numbers itself (AutoNumber; xBase autoincrement).
+inline ColumnSpec autoNumberColumn(std::string name)
+{
+    ColumnSpec c = column(std::move(name), ColumnType::Long);
+    c.autoIncrement = true;
+    return c;
+}
+
 // A key or index in the form both engines understand.  Access indexes are
 // lists of columns; an xBase tag is an expression, given here as columns
 // when it is a plain field or a concatenation of character fields, and as

@@ -19,17 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-storage::ColumnSpec col(const char* name, CT type, int size = 0, bool autoNumber = false, int precision = 0,
-                        int scale = 0) {
-    storage::ColumnSpec c;
-    c.name = name;
-    c.type = type;
-    c.size = size;
-    c.autoIncrement = autoNumber;
-    c.precision = precision;
-    c.scale = scale;
-    return c;
-}
 
 // A small deterministic generator: the same file on every build.
 struct Dice {
@@ -88,29 +77,29 @@ int main(int argc, char** argv) {
         {
             auto db = qm::jet::createDatabase(temp.string(), qm::jet::NewFileFormat::Jet4Mdb);
             db->createTable({"Customers",
-                             {col("CustomerID", CT::Long, 0, true), col("Company", CT::VarChar, 60),
-                              col("Contact", CT::VarChar, 40), col("City", CT::VarChar, 30),
-                              col("Country", CT::VarChar, 30), col("Phone", CT::VarChar, 24),
-                              col("CustomerSince", CT::DateTime), col("CreditLimit", CT::Currency),
-                              col("Active", CT::Boolean), col("Notes", CT::Memo)},
+                             {storage::autoNumberColumn("CustomerID"), storage::column("Company", CT::VarChar, 60),
+                              storage::column("Contact", CT::VarChar, 40), storage::column("City", CT::VarChar, 30),
+                              storage::column("Country", CT::VarChar, 30), storage::column("Phone", CT::VarChar, 24),
+                              storage::column("CustomerSince", CT::DateTime), storage::column("CreditLimit", CT::Currency),
+                              storage::column("Active", CT::Boolean), storage::column("Notes", CT::Memo)},
                              {{"PrimaryKey", {"CustomerID"}, true, false}, {"Company", {"Company"}, false, false}}});
             db->createTable({"Products",
-                             {col("ProductID", CT::Long, 0, true), col("ProductName", CT::VarChar, 50),
-                              col("Category", CT::VarChar, 30), col("UnitPrice", CT::Currency),
-                              col("UnitsInStock", CT::Integer), col("WeightKg", CT::Double),
-                              col("Discontinued", CT::Boolean), col("VatRate", CT::Decimal, 0, false, 5, 2),
-                              col("SKU", CT::Guid)},
+                             {storage::autoNumberColumn("ProductID"), storage::column("ProductName", CT::VarChar, 50),
+                              storage::column("Category", CT::VarChar, 30), storage::column("UnitPrice", CT::Currency),
+                              storage::column("UnitsInStock", CT::Integer), storage::column("WeightKg", CT::Double),
+                              storage::column("Discontinued", CT::Boolean), storage::column("VatRate", CT::Decimal, 0, 5, 2),
+                              storage::column("SKU", CT::Guid)},
                              {{"PrimaryKey", {"ProductID"}, true, false},
                               {"ProductName", {"ProductName"}, false, true}}});
             db->createTable({"Orders",
-                             {col("OrderID", CT::Long, 0, true), col("CustomerID", CT::Long),
-                              col("OrderDate", CT::DateTime), col("ShippedDate", CT::DateTime),
-                              col("Freight", CT::Currency), col("ShipCity", CT::VarChar, 30),
-                              col("Priority", CT::Byte), col("Comment", CT::Memo)},
+                             {storage::autoNumberColumn("OrderID"), storage::column("CustomerID", CT::Long),
+                              storage::column("OrderDate", CT::DateTime), storage::column("ShippedDate", CT::DateTime),
+                              storage::column("Freight", CT::Currency), storage::column("ShipCity", CT::VarChar, 30),
+                              storage::column("Priority", CT::Byte), storage::column("Comment", CT::Memo)},
                              {{"PrimaryKey", {"OrderID"}, true, false}, {"CustomerID", {"CustomerID"}, false, false}}});
             db->createTable({"Order Details",
-                             {col("OrderID", CT::Long), col("ProductID", CT::Long), col("Quantity", CT::Integer),
-                              col("UnitPrice", CT::Currency), col("Discount", CT::Single)},
+                             {storage::column("OrderID", CT::Long), storage::column("ProductID", CT::Long), storage::column("Quantity", CT::Integer),
+                              storage::column("UnitPrice", CT::Currency), storage::column("Discount", CT::Single)},
                              {{"PrimaryKey", {"OrderID", "ProductID"}, true, false}}});
             db->beginBatch();
             const int customers = int(sizeof kCompanies / sizeof *kCompanies);

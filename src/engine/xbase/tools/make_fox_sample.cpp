@@ -19,16 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-storage::ColumnSpec col(const char* name, CT type, int size = 0, int precision = 0, int scale = 0)
-{
-    storage::ColumnSpec c;
-    c.name = name;
-    c.type = type;
-    c.size = size;
-    c.precision = precision;
-    c.scale = scale;
-    return c;
-}
 
 struct Supplier {
     const char* code;
@@ -86,8 +76,8 @@ int main(int argc, char** argv)
         auto db = storage::openDatabase(dbc);
         db->beginBatch();
         db->createTable({"suppliers",
-                         {col("code", CT::Char, 3), col("company", CT::Char, 40), col("city", CT::Char, 20),
-                          col("since", CT::Date), col("preferred", CT::Boolean), col("notes", CT::Memo)},
+                         {storage::column("code", CT::Char, 3), storage::column("company", CT::Char, 40), storage::column("city", CT::Char, 20),
+                          storage::column("since", CT::Date), storage::column("preferred", CT::Boolean), storage::column("notes", CT::Memo)},
                          {}});
         for (const auto& s : kSuppliers) {
             Value row[] = {Value::string(s.code), Value::string(s.name), Value::string(s.city),
@@ -95,8 +85,8 @@ int main(int argc, char** argv)
             db->append("suppliers", row);
         }
         db->createTable({"pricelist",
-                         {col("supplier", CT::Char, 3), col("item", CT::Char, 40), col("price", CT::Currency),
-                          col("instock", CT::Long), col("updated", CT::DateTime)},
+                         {storage::column("supplier", CT::Char, 3), storage::column("item", CT::Char, 40), storage::column("price", CT::Currency),
+                          storage::column("instock", CT::Long), storage::column("updated", CT::DateTime)},
                          {}});
         for (const auto& p : kPrices) {
             Value row[] = {Value::string(p.supplier), Value::string(p.item),
