@@ -59,8 +59,9 @@ FoxproOption=1
 "
 
 # The SQL window: the main window again (on fresh copies of the samples),
-# every Access row selected and sent; the run's closing message is
-# answered with Enter, and the SQL window it opens is photographed alone.
+# every Access row selected and sent; the run's notice (keys that stay
+# behind) and its closing message (the last statement built) are answered
+# with Enter, and the SQL window it opens is photographed alone.
 rm -rf "$work/Samples" && cp -r "$build/src/app/Samples" "$work/Samples"
 home=$work/config-sql
 mkdir -p "$home/Harrowgate"
@@ -75,6 +76,8 @@ DISPLAY=$display xdotool mousemove 77 161 click 1
 sleep 0.5
 DISPLAY=$display xdotool mousemove 135 194 click 1
 sleep 4
+DISPLAY=$display xdotool key Return
+sleep 1
 DISPLAY=$display xdotool key Return
 sleep 2
 sqlwin=$(DISPLAY=$display xdotool search --name Quillmere | tail -1)
