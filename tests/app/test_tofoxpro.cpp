@@ -622,6 +622,39 @@ TEST_F(SendToFoxPro, UntranslatableQueryIsKeptAndNamed)
     EXPECT_TRUE(all.contains("cannot translate: function Format")) << all.toStdString();
 }
 
+// A primary key over two number columns, as order lines have it, arrives
+// as one primary tag that orders as the key does and reads back as the
+// key on those columns.
+TEST_F(SendToFoxPro, AKeyOverIntegerColumnsArrivesAsOnePrimaryTag)
+{
+    {
+        ado::Connection cn;
+        cn.Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + access.string());
+        cn.Execute("CREATE TABLE [OrderLines] ([OrderID] LONG, [ProductID] LONG, [Qty] DOUBLE)");
+        cn.Execute("INSERT INTO [OrderLines] VALUES (2, 5, 1)");
+        cn.Execute("INSERT INTO [OrderLines] VALUES (-1, 7, 2)");
+        cn.Execute("ALTER TABLE [OrderLines] ADD CONSTRAINT pkLines PRIMARY KEY (OrderID, ProductID)");
+    }
+    HeadlessHost host;
+    host.accessList().setRows({"OrderLines"}, {"TABLE"});
+    select(host, {"OrderLines"});
+    tofoxpro::SendTablesToFoxPro(host);
+    const QStringList lines = scriptLines(host);
+    ASSERT_EQ(lines.size(), 3) << host.script().text().toStdString();
+    EXPECT_EQ(lines[2].toLower(), "alter table orderlines add primary key bintoc(orderid)+bintoc(productid) tag pklines");
+    EXPECT_FALSE(dialogs.messages().join("\n").contains("keys not carried")) << dialogs.messages().join("\n").toStdString();
+
+    const auto result = execute(host);
+    ASSERT_TRUE(result.ok()) << result.report().toStdString();
+    auto fox = storage::openDatabase(dbc.string());
+    const auto tags = fox->indexes("OrderLines");
+    ASSERT_EQ(tags.size(), 1u);
+    EXPECT_TRUE(tags[0].primaryKey);
+    ASSERT_EQ(tags[0].columns.size(), 2u);
+    EXPECT_TRUE(storage::namesEqual(tags[0].columns[0], "OrderID"));
+    EXPECT_TRUE(storage::namesEqual(tags[0].columns[1], "ProductID"));
+}
+
 // Keys are built after the rows: the primary key as the primary tag, an
 // index as a regular tag; what FoxPro cannot hold is named.
 TEST_F(SendToFoxPro, KeysArriveAsTagsAfterTheRows)

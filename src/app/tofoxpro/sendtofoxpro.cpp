@@ -115,16 +115,17 @@ KeyScript KeyStatements(const std::string& table, const std::vector<storage::Ind
                 why = "it orders " + d->name + " descending, which is not carried";
             else if (!PlainName(d->name))
                 why = "its column " + d->name + " has a name a key expression cannot hold";
-            else if (type == 'M' || type == 'G' || type == 'W')
-                why = "its column " + d->name + " is a memo or general field, which FoxPro does not index";
-            else if (key.columns.size() > 1 && type != 'C')
-                why = "it spans several columns and " + d->name + " is not a text (C) field; only text fields are joined";
+            const std::string part = storage::xbaseKeyPart(d->name, type, key.columns.size() > 1);
+            if (why.empty() && part.empty())
+                why = type == 'M' || type == 'G' || type == 'W'
+                          ? "its column " + d->name + " is a memo or general field, which FoxPro does not index"
+                          : "it spans several columns and " + d->name + " is of type " + std::string(1, type) +
+                                "; only text, integer, date and datetime fields are joined into one key";
             if (!why.empty())
                 break;
             if (!expression.empty())
                 expression += '+';
-            // Datetimes are indexed as sortable text, as FoxPro users do.
-            expression += type == 'T' ? "TTOC(" + d->name + ",1)" : d->name;
+            expression += part;
         }
         if (!why.empty()) {
             refuse(why);

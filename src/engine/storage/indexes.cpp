@@ -61,4 +61,16 @@ std::vector<IndexRefusal> carryIndexes(Database& from, std::string_view fromTabl
     return refused;
 }
 
+std::string xbaseKeyPart(std::string_view field, char type, bool severalFields) {
+    const std::string f(field);
+    switch (type) {
+    case 'C': return f;
+    case 'T': return "TTOC(" + f + ",1)";
+    case 'M': case 'G': case 'W': return {};
+    case 'I': return severalFields ? "BINTOC(" + f + ")" : f;
+    case 'D': return severalFields ? "DTOS(" + f + ")" : f;
+    default: return severalFields ? std::string() : f;
+    }
+}
+
 } // namespace qm::storage

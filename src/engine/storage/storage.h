@@ -260,6 +260,15 @@ std::vector<IndexRefusal> carryIndexes(Database& from, std::string_view fromTabl
                                        std::string_view toTable,
                                        std::span<const std::pair<std::string, std::string>> columnNames = {});
 
+// What an xBase field adds to a tag's key expression, as FoxPro users write
+// such keys: the field itself, TTOC(f,1) for a datetime, and in a key over
+// several fields (joined with +, compared as text) BINTOC(f) for an integer
+// and DTOS(f) for a date, which order as the values do.  `type` is the
+// field's xBase type letter.  Empty when the field cannot take part: a
+// memo or general field, or a key over several fields with one of any other
+// type.
+std::string xbaseKeyPart(std::string_view field, char type, bool severalFields);
+
 // Case-insensitive name comparison the way Windows and the engines do it
 // (ASCII and Latin letters folded).
 bool namesEqual(std::string_view a, std::string_view b);

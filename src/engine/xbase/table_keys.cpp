@@ -38,39 +38,60 @@ int fieldNamed(const DbfTable& t, std::span<const std::string> longNames, std::s
     return t.fieldIndex(name);
 }
 
-// The columns of a tag whose expression is a field, or text fields joined
-// with +; empty otherwise.
+// The columns of a tag whose expression is a field, or fields joined with +
+// in the forms xbaseKeyPart writes (TTOC(t,1), BINTOC(i), DTOS(d)); empty
+// otherwise.
 std::vector<std::string> plainColumns(const DbfTable& t, std::span<const std::string> longNames,
                                       std::string_view expression) {
     std::vector<std::string> cols;
-    std::vector<int> fields;
+    std::vector<std::pair<int, std::string>> parts; // field, the part as written
+    bool upper = false;
     std::size_t start = 0;
     for (;;) {
         const std::size_t plus = expression.find('+', start);
         std::string part = trimmed(expression.substr(start, plus == std::string_view::npos ? std::string_view::npos
                                                                                           : plus - start));
-        bool datetime = false;
-        if (part.size() > 7 && storage::namesEqual(part.substr(0, 5), "TTOC(") && part.ends_with(",1)")) {
-            part = trimmed(std::string_view(part).substr(5, part.size() - 8));
-            datetime = true;
-        } else if (plus == std::string_view::npos && start == 0 && part.size() > 7 &&
-                   storage::namesEqual(part.substr(0, 6), "UPPER(") && part.ends_with(")")) {
+        std::string written = part; // without blanks, to compare with the written forms
+        std::erase(written, ' ');
+        if (plus == std::string_view::npos && start == 0 && part.size() > 7 &&
+            storage::namesEqual(part.substr(0, 6), "UPPER(") && part.ends_with(")")) {
             // UPPER(name) orders as an Access text key does: ignoring case.
             part = trimmed(std::string_view(part).substr(6, part.size() - 7));
             const int f = fieldNamed(t, longNames, part);
             if (f < 0 || t.fields()[static_cast<std::size_t>(f)].type != 'C') return {};
+            parts.emplace_back(f, part);
+            upper = true;
+        } else {
+            // The field inside a call of one argument (TTOC's second is 1).
+            const std::size_t open = part.find('(');
+            if (open != std::string::npos && part.ends_with(")")) {
+                std::string inner = part.substr(open + 1, part.size() - open - 2);
+                const std::size_t comma = inner.find(',');
+                if (comma != std::string::npos) inner.resize(comma);
+                part = trimmed(inner);
+            }
+            const int f = fieldNamed(t, longNames, part);
+            if (f < 0) return {};
+            parts.emplace_back(f, written);
         }
-        const int f = fieldNamed(t, longNames, part);
-        if (f < 0 || datetime != (t.fields()[static_cast<std::size_t>(f)].type == 'T')) return {};
-        fields.push_back(f);
-        cols.push_back(static_cast<std::size_t>(f) < longNames.size() ? longNames[static_cast<std::size_t>(f)]
-                                                                       : t.fields()[static_cast<std::size_t>(f)].name);
+        cols.push_back(static_cast<std::size_t>(parts.back().first) < longNames.size()
+                           ? longNames[static_cast<std::size_t>(parts.back().first)]
+                           : t.fields()[static_cast<std::size_t>(parts.back().first)].name);
         if (plus == std::string_view::npos) break;
         start = plus + 1;
     }
-    if (fields.size() > 1)
-        for (int f : fields)
-            if (t.fields()[static_cast<std::size_t>(f)].type != 'C') return {};
+    // Only what xbaseKeyPart would write for these fields (by either name)
+    // orders like a key on the columns.
+    if (!upper)
+        for (const auto& [f, written] : parts) {
+            const DbfField& field = t.fields()[static_cast<std::size_t>(f)];
+            auto matches = [&](const std::string& name) {
+                const std::string expected = storage::xbaseKeyPart(name, field.type, parts.size() > 1);
+                return !expected.empty() && storage::namesEqual(expected, written);
+            };
+            const bool byLongName = static_cast<std::size_t>(f) < longNames.size() && matches(longNames[static_cast<std::size_t>(f)]);
+            if (!byLongName && !matches(field.name)) return {};
+        }
     return cols;
 }
 
@@ -151,16 +172,17 @@ void XBaseDatabase::createIndex(std::string_view table, const storage::IndexSpec
             const int f = fieldNamed(*t, tf.longNames, c);
             if (f < 0) throw Error(where + ": the table has no field " + c);
             const DbfField& field = t->fields()[static_cast<std::size_t>(f)];
-            if (index.columns.size() > 1 && field.type != 'C')
-                throw Error(where + ": a key over several columns is made here only of text (C) fields, and " + c +
-                            " is of type " + std::string(1, field.type));
             // The container's long name where an expression can hold it.
             std::string fieldName = field.name;
             if (static_cast<std::size_t>(f) < tf.longNames.size() && plainName(tf.longNames[static_cast<std::size_t>(f)]))
                 fieldName = tf.longNames[static_cast<std::size_t>(f)];
+            const std::string part = storage::xbaseKeyPart(fieldName, field.type, index.columns.size() > 1);
+            if (part.empty())
+                throw Error(where + ": the field " + c + " of type " + std::string(1, field.type) +
+                            (index.columns.size() > 1 ? " cannot be joined into a key over several fields"
+                                                      : " cannot be indexed"));
             if (!expression.empty()) expression += "+";
-            // Datetimes are indexed as FoxPro users index them: as sortable text.
-            expression += field.type == 'T' ? "TTOC(" + fieldName + ",1)" : fieldName;
+            expression += part;
         }
     }
     const std::string cdx = StructuralIndex::indexPathFor(tf.file);

@@ -181,3 +181,49 @@ TEST(XbaseKeys, CreateTableRefusesKeysItCannotMakeAndLeavesNoTable) {
         EXPECT_NE(std::string(e.what()).find("dBase"), std::string::npos) << e.what();
     }
 }
+
+// A key over several fields of other types than text: integers join as
+// BINTOC, dates as DTOS, so the tag orders as the values do (negative
+// numbers before positive ones) and reads back as the key on the columns.
+TEST(XbaseKeys, KeysOverIntegersAndDatesJoinInSortableForms) {
+    test::TempDir dir;
+    auto db = xbase::openFolder(dir.path().string(), {});
+    db->createTable({"lines",
+                     {{.name = "orderid", .type = storage::ColumnType::Long},
+                      {.name = "lineno", .type = storage::ColumnType::Long},
+                      {.name = "shipped", .type = storage::ColumnType::Date},
+                      {.name = "price", .type = storage::ColumnType::Decimal, .precision = 8, .scale = 2}},
+                     {}});
+    sql::Executor ex(*db, sql::Dialect::FoxPro);
+    ex.runScript("INSERT INTO lines VALUES (7, 2, {^2016-11-03}, 1.5)\n"
+                 "INSERT INTO lines VALUES (-3, 9, {^1999-01-01}, 2)\n"
+                 "INSERT INTO lines VALUES (7, -1, {^2016-11-02}, 3)");
+    db->createIndex("lines", {.name = "pk", .columns = {"orderid", "lineno"}, .unique = true});
+    db->createIndex("lines", {.name = "byday", .columns = {"orderid", "shipped"}});
+    try {
+        db->createIndex("lines", {.name = "byprice", .columns = {"orderid", "price"}});
+        ADD_FAILURE() << "a key joined a numeric field";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("price"), std::string::npos) << e.what();
+    }
+    const fs::path dbf = dir.path() / "lines.dbf";
+    EXPECT_EQ(checkedTags(dbf), (std::vector<std::string>{"BYDAY BINTOC(ORDERID)+DTOS(SHIPPED)",
+                                                          "PK:candidate BINTOC(ORDERID)+BINTOC(LINENO)"}));
+    for (const auto& ix : db->indexes("lines")) {
+        std::string columns;
+        for (const std::string& c : ix.columns) columns += c + " ";
+        EXPECT_TRUE(storage::namesEqual(columns, ix.name == "PK" ? "orderid lineno " : "orderid shipped ")) << ix.name;
+    }
+
+    // The tag's order is the values' order.
+    const auto file = xbase::CdxFile::open(xbase::StructuralIndex::indexPathFor(dbf.string()));
+    for (const auto& tag : file.tags()) {
+        if (tag.name != "PK") continue;
+        std::vector<std::uint32_t> records;
+        for (const auto& k : file.keys(tag, ' ')) records.push_back(k.recno);
+        EXPECT_EQ(records, (std::vector<std::uint32_t>{2, 3, 1}));
+    }
+    // A duplicate of the candidate key is refused.
+    EXPECT_NE(refusal(ex, "INSERT INTO lines VALUES (7, 2, {^2020-01-01}, 0)").find("pk"), std::string::npos);
+    expectReadersAgree(dbf, 3);
+}
