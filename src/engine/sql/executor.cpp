@@ -193,7 +193,8 @@ struct Executor::Impl {
         switch (s.kind) {
         case Source::Kind::Table: {
             storage::Database& d = target(s.table);
-            auto entry = d.find(s.table.name);
+            // FoxPro names a long table name with blanks with '_' in their place.
+            auto entry = fox() ? storage::findFoxProName(d, s.table.name) : d.find(s.table.name);
             if (!entry) placed(s.table.offset, "The table or query '" + s.table.name + "' does not exist.");
             BoundSource b;
             b.alias = s.alias.empty() ? s.table.name : s.alias;

@@ -109,7 +109,7 @@ struct Translator {
             s.columnsLoaded = true;
             if (db && !s.table.empty()) {
                 try {
-                    auto entry = db->find(s.table);
+                    auto entry = findObject(s.table);
                     if (entry && entry->kind == storage::ObjectKind::Table) s.columns = db->columns(entry->name);
                     else if (entry) {
                         // A saved query or view used as a table: its columns are what it returns.
@@ -239,32 +239,56 @@ struct Translator {
     }
 
     // ---- names ----
-    std::string nameOut(const std::string& n, const char* what) {
-        if (fox()) {
-            if (!plainName(n)) fail(std::string(what) + " '" + n + "'", "FoxPro names hold only letters, digits and '_'");
-            return n;
+    // The catalog entry a table name of the source text means.
+    std::optional<storage::CatalogEntry> findObject(const std::string& n) {
+        if (!db) return std::nullopt;
+        try {
+            return from == Dialect::FoxPro ? storage::findFoxProName(*db, n) : db->find(n);
+        } catch (const std::exception&) {
+            return std::nullopt;
         }
-        if (n.find(']') != std::string::npos) fail(std::string(what) + " '" + n + "'", "an Access name cannot hold ']'");
-        return "[" + n + "]";
     }
 
-    // An alias of the query's own: one that FoxPro cannot spell is renamed.
+    // A table or view as the target names it.  FoxPro: the name the
+    // transfer's rule gives it ("Order Details" is Order_Details in a
+    // FoxPro statement).  Access: the object's own name, which a FoxPro
+    // table keeps when it is sent there.
+    std::string tableOut(const std::string& n) {
+        if (fox()) return storage::foxProName(n);
+        const auto entry = findObject(n);
+        return "[" + nameOutChecked(entry ? entry->name : n) + "]";
+    }
+
+    // A field of a source as the target names it: in FoxPro the name the
+    // transfer gave that field, which depends on the table's other fields.
+    std::string fieldOut(const Expr& e) {
+        if (!fox()) return "[" + nameOutChecked(e.name) + "]";
+        Src* owner = nullptr;
+        if (const storage::ColumnDef* c = resolve(e, &owner); c && owner && owner->columns) {
+            const auto& cols = *owner->columns;
+            std::vector<std::string> names;
+            names.reserve(cols.size());
+            for (const auto& x : cols) names.push_back(x.name);
+            return storage::foxProNames(names)[static_cast<std::size_t>(c - cols.data())];
+        }
+        return storage::foxProName(e.name);
+    }
+
+    // An alias of the query's own: one that FoxPro cannot spell is renamed
+    // by the same rule as fields, so that a query reading this one finds it.
     std::string aliasOut(const std::string& n, std::vector<std::string>& taken) {
         if (!fox() || plainName(n)) {
             taken.push_back(n);
             return fox() ? n : "[" + nameOutChecked(n) + "]";
         }
-        std::string base;
-        for (unsigned char c : n) base += kNameChars.inside[c] ? static_cast<char>(c) : '_';
-        if (base.empty() || !kNameChars.start[static_cast<unsigned char>(base[0])]) base = "_" + base;
-        if (base.size() > 128) base.resize(128);
+        const std::string base = storage::foxProName(n);
         std::string out = base;
         for (int k = 2;; ++k) {
             bool clash = false;
             for (const auto& t : taken)
                 if (storage::namesEqual(t, out)) clash = true;
-            for (const auto& s : sources)
-                if (storage::namesEqual(s.table, out)) clash = true;
+            for (const auto& src : sources)
+                if (storage::namesEqual(storage::foxProName(src.table), out)) clash = true;
             if (!clash) break;
             out = base + "_" + std::to_string(k);
         }
@@ -281,7 +305,7 @@ struct Translator {
         if (Src* s = sourceFor(q)) {
             if (storage::namesEqual(s->alias, q) && !s->outName.empty()) return s->outName;
         }
-        return nameOut(q, "table");
+        return tableOut(q);
     }
 
     // ---- literals ----
@@ -360,7 +384,7 @@ struct Translator {
     std::string columnRef(const Expr& e, bool bare) {
         std::string out;
         if (!e.qualifier.empty()) out = qualifierOut(e.qualifier) + ".";
-        out += nameOut(e.name, "field");
+        out += fieldOut(e);
         if (fox() && !bare && kind(e) == VK::Padded) return "RTRIM(" + out + ")";
         return out;
     }
@@ -682,7 +706,7 @@ struct Translator {
         switch (s.kind) {
         case Source::Kind::Table: {
             if (s.table.external()) fail("external table " + s.table.name, "the other side cannot reach it");
-            std::string out = nameOut(s.table.name, "table");
+            std::string out = tableOut(s.table.name);
             Src* me = nullptr;
             for (auto& x : sources)
                 if (x.table == s.table.name && storage::namesEqual(x.alias, s.alias.empty() ? s.table.name : s.alias)) me = &x;
@@ -737,9 +761,12 @@ struct Translator {
     }
 
     // DISTINCTROW removes rows that come from the same records.  When every
-    // table of the query gives a field, no two rows do, so it removes nothing.
+    // table of the query gives a field, or the query groups its rows, no two
+    // rows do, so it removes nothing.
     void checkDistinctRow(const Select& s) {
         if (sources.size() <= 1) return;
+        // Each row of a grouped query stands for its own group of records.
+        if (!s.groupBy.empty()) return;
         std::vector<bool> gives(sources.size(), false);
         bool unknown = false;
         std::function<void(const Expr&)> walk = [&](const Expr& e) {
