@@ -320,6 +320,9 @@ struct Executor::Impl {
         }
         case Expr::Kind::Star:
             placed(e.offset, "'*' cannot be used as a value.");
+        case Expr::Kind::Parameter:
+            // Nothing here supplies the values of a parameterised view.
+            placed(e.offset, "No value given for the parameter ?" + e.name + ".");
         default:
             for (auto& a : e.args) bindExpr(*a, p, allowAggregates, orderAliases);
             return;
@@ -424,7 +427,7 @@ struct Executor::Impl {
                 return text(255);
             }
         }
-        case Expr::Kind::Star: break;
+        case Expr::Kind::Star: case Expr::Kind::Parameter: break;
         }
         return text(255);
     }

@@ -56,6 +56,7 @@ bool plainName(std::string_view s) {
 struct Unsupported {}; // thrown after an issue was recorded: the statement has no translation
 
 struct Translator {
+    Translator(Dialect f, Dialect t, storage::Database* d) : from(f), to(t), db(d) {}
     Dialect from, to;
     storage::Database* db;
     TranslationResult result;
@@ -68,6 +69,11 @@ struct Translator {
         bool columnsLoaded = false;
     };
     std::vector<Src> sources;
+    // The Access query's PARAMETERS declarations (shared with the queries
+    // nested in it).
+    std::vector<ParameterDecl> parameters;
+    // The select-list aliases of the query being translated.
+    const Select* current = nullptr;
 
     bool fox() const { return to == Dialect::FoxPro; }
 
@@ -188,6 +194,7 @@ struct Translator {
             default: return VK::Number;
             }
         case Expr::Kind::Column: {
+            if (const ParameterDecl* d = declared(e)) return parameterKind(*d);
             const auto* c = resolve(e);
             return c ? columnKind(*c) : VK::Unknown;
         }
@@ -233,9 +240,75 @@ struct Translator {
             default: return VK::Unknown;
             }
         }
-        case Expr::Kind::Star: return VK::Unknown;
+        case Expr::Kind::Star: case Expr::Kind::Parameter: return VK::Unknown;
         }
         return VK::Unknown;
+    }
+
+    // ---- parameters ----
+    // The declaration an Access name refers to, if it is a declared parameter.
+    const ParameterDecl* declared(const Expr& e) const {
+        if (from != Dialect::Access || !e.qualifier.empty()) return nullptr;
+        for (const auto& d : parameters)
+            if (storage::namesEqual(d.name, e.name)) return &d;
+        return nullptr;
+    }
+
+    static VK parameterKind(const ParameterDecl& d) {
+        const std::string t = upperAscii(d.type);
+        if (t == "DATETIME" || t == "DATE" || t == "TIME") return VK::DateTime;
+        if (t == "TEXT" || t == "CHAR" || t == "VARCHAR" || t == "MEMO" || t == "LONGTEXT") return VK::Text;
+        if (t == "BYTE" || t == "SHORT" || t == "LONG" || t == "INTEGER" || t == "SMALLINT") return VK::Integer;
+        if (t == "IEEESINGLE" || t == "IEEEDOUBLE" || t == "SINGLE" || t == "DOUBLE" || t == "CURRENCY" || t == "FLOAT"
+            || t == "REAL")
+            return VK::Number;
+        if (t == "BIT" || t == "YESNO") return VK::Bool;
+        return VK::Unknown;
+    }
+
+    // True when some source has a field called n, or the select list an
+    // alias n; a source whose fields are not known counts as having it
+    // unless unknownIsFree.
+    bool fieldNamed(const std::string& n, bool unknownIsFree = false) {
+        for (auto& src : sources) {
+            const auto* cols = columnsOf(src);
+            if (!cols) {
+                if (unknownIsFree) continue;
+                return true;
+            }
+            for (const auto& c : *cols)
+                if (storage::namesEqual(c.name, n)) return true;
+        }
+        if (current)
+            for (const auto& item : current->items)
+                if (storage::namesEqual(item.alias, n)) return true;
+        return false;
+    }
+
+    // An Access parameter as a FoxPro ?name, named by the fields' rule.
+    std::string parameterOut(const ParameterDecl& d) {
+        // A declared name is the parameter's unless a field is known to share it.
+        if (fieldNamed(d.name, true))
+            fail("parameter [" + d.name + "]", "a field of the query has that name too");
+        std::vector<std::string> names;
+        for (const auto& p : parameters) names.push_back(p.name);
+        const auto out = storage::foxProNames(names);
+        return "?" + out[static_cast<std::size_t>(&d - parameters.data())];
+    }
+
+    // A FoxPro ?name as Access reads an undeclared parameter: a name no
+    // field or alias of the query has.  (Access asks for the value of every
+    // name it cannot find.)
+    std::string parameterIn(const Expr& e) {
+        if (fieldNamed(e.name))
+            fail("parameter ?" + e.name, db ? "a field of the query has that name too, or the fields of a source are not known"
+                                            : "the fields of its tables are not known, so Access might read a field instead");
+        const std::string n = "[" + nameOutChecked(e.name) + "]";
+        const std::string note = "parameter ?" + e.name + " is " + n + " in the translation";
+        bool seen = false;
+        for (const auto& x : result.notes) seen = seen || x == note;
+        if (!seen) result.notes.push_back(note);
+        return n;
     }
 
     // ---- names ----
@@ -382,6 +455,8 @@ struct Translator {
     }
 
     std::string columnRef(const Expr& e, bool bare) {
+        if (fox())
+            if (const ParameterDecl* d = declared(e)) return parameterOut(*d);
         std::string out;
         if (!e.qualifier.empty()) out = qualifierOut(e.qualifier) + ".";
         out += fieldOut(e);
@@ -523,6 +598,7 @@ struct Translator {
         }
         case Expr::Kind::IsNull: return sub(*e.args[0]) + (e.negated ? " IS NOT NULL" : " IS NULL");
         case Expr::Kind::Call: return call(e);
+        case Expr::Kind::Parameter: return parameterIn(e);
         }
         fail("expression", "not known");
     }
@@ -797,7 +873,8 @@ struct Translator {
     // A query inside this one (a subquery, the next query of a UNION): its
     // own sources, its issues reported with this query's.
     std::string nested(const Select& q) {
-        Translator inner{from, to, db, {}, {}};
+        Translator inner(from, to, db);
+        inner.parameters = parameters;
         std::string out;
         try {
             out = inner.select(q);
@@ -811,6 +888,8 @@ struct Translator {
 
     std::string select(const Select& s, bool distinctRow = false) {
         sources.clear();
+        current = &s;
+        if (!s.parameters.empty()) parameters = s.parameters;
         if (s.from) collect(*s.from);
         if (s.into) fail("SELECT ... INTO", "an action query, not a query that returns rows");
         if (distinctRow) checkDistinctRow(s);
@@ -914,13 +993,8 @@ Scan scanTokens(std::string_view sql, Dialect from, Translator& t) {
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         const Token& k = tokens[i];
         if (i == 0 && k.isWord("TRANSFORM")) t.issue("crosstab TRANSFORM ... PIVOT", "FoxPro has no crosstab query");
-        if (i == 0 && k.isWord("PARAMETERS")) t.issue("PARAMETERS declaration", "parameter queries are not translated");
         if (k.isWord("PIVOT") && from == Dialect::Access) t.issue("crosstab TRANSFORM ... PIVOT", "FoxPro has no crosstab query");
         if (k.isWord("DISTINCTROW")) s.distinctRow = true;
-        if (k.is("?") && from == Dialect::FoxPro) {
-            std::string name = i + 1 < tokens.size() ? std::string(tokens[i + 1].text) : std::string();
-            t.issue("parameter ?" + name, "parameterised views are not translated");
-        }
         if (k.is("!") && from == Dialect::Access && i > 0
             && (tokens[i - 1].isWord("Forms") || tokens[i - 1].isWord("Reports")
                 || (tokens[i - 1].kind == Tok::Bracket && (iequals(tokens[i - 1].text, "Forms") || iequals(tokens[i - 1].text, "Reports")))))
@@ -932,7 +1006,7 @@ Scan scanTokens(std::string_view sql, Dialect from, Translator& t) {
 } // namespace
 
 TranslationResult translateQuery(std::string_view sql, Dialect from, Dialect to, storage::Database* source) {
-    Translator t{from, to, source, {}, {}};
+    Translator t(from, to, source);
     if (from == to) {
         t.result.sql = std::string(sql);
         return t.result;

@@ -83,7 +83,7 @@ TEST(TranslateToFoxPro, WhatWouldChangeTheRowsIsReported) {
     };
     const Case cases[] = {
         {"TRANSFORM Sum(x) SELECT a FROM t GROUP BY a PIVOT b", "crosstab TRANSFORM ... PIVOT"},
-        {"PARAMETERS p Text ( 255 ); SELECT * FROM t WHERE a = p", "PARAMETERS declaration"},
+        {"PARAMETERS [p] Text ( 255 ); SELECT a AS p FROM t WHERE a = p", "parameter [p]"},
         {"UPDATE t SET a = 1", "action query UPDATE"},
         {"SELECT * INTO u FROM t", "SELECT ... INTO"},
         {"SELECT Format(d, 'mmmm') FROM t", "function Format"},
@@ -124,6 +124,26 @@ TEST(TranslateToFoxPro, NamesWithBlanksAreTheNamesTheTransferGives) {
     EXPECT_EQ(storage::foxProName(longName), std::string(127, 'a'));
 }
 
+TEST(TranslateToFoxPro, ParametersBecomeFoxProParameters) {
+    // Access writes a declared name without brackets; it runs up to the type.
+    const auto q = Parser(Dialect::Access).parseSelect(
+        "PARAMETERS Beginning Date DateTime, [Who?] Text ( 255 );\r\nSELECT a FROM t WHERE d Between [Beginning Date] And Now()");
+    ASSERT_EQ(q->parameters.size(), 2u);
+    EXPECT_EQ(q->parameters[0].name, "Beginning Date");
+    EXPECT_EQ(q->parameters[1].type, "Text");
+    EXPECT_EQ(q->parameters[1].size, 255);
+    EXPECT_EQ(toSql(*q, Dialect::Access).rfind("PARAMETERS [Beginning Date] DateTime, [Who?] Text (255); SELECT ", 0), 0u);
+
+    const std::string fox = toFox("PARAMETERS [Beginning Date] DateTime, [Who?] Text (255); "
+                                  "SELECT a FROM t WHERE d >= [Beginning Date] AND n = [Who?]");
+    EXPECT_EQ(fox, "SELECT a FROM t WHERE (d >= ?Beginning_Date) AND (UPPER(n) == UPPER(?Who_))");
+    EXPECT_TRUE(parsesStrict(fox));
+    // A FoxPro parameter is a value of its own in the tree; running it without a value is an error.
+    const auto v = Parser(Dialect::FoxPro).parseSelect(fox);
+    EXPECT_EQ(v->where->args[0]->args[1]->kind, Expr::Kind::Parameter);
+    EXPECT_EQ(toSql(*v->where->args[0]->args[1], Dialect::FoxPro), "?Beginning_Date");
+}
+
 TEST(TranslateToFoxPro, TextFromLiteralsComparesAsAccessDoes) {
     // Access compares text ignoring letter case and joins Null with & as
     // an empty text; FoxPro does neither on its own.
@@ -150,7 +170,9 @@ TEST(TranslateToAccess, FoxProFormsBecomeAccessForms) {
               "GROUP BY Year([d]) ORDER BY Year([d])");
     EXPECT_EQ(toAccess("SELECT NVL(a, 0), INT(b), LIKE_ FROM t WHERE c LIKE 'x%y_'"),
               "SELECT IIf([a] Is Null, 0, [a]), Fix([b]), [LIKE_] FROM [t] WHERE [c] LIKE 'x*y?'");
-    EXPECT_EQ(toAccess("SELECT * FROM t WHERE c = ?p"), "!cannot translate: parameter ?p (parameterised views are not translated)\n");
+    // Without the container the fields are not known: ?p could become a field's name.
+    EXPECT_EQ(toAccess("SELECT * FROM t WHERE c = ?p"),
+              "!cannot translate: parameter ?p (the fields of its tables are not known, so Access might read a field instead)\n");
     EXPECT_EQ(toAccess("SELECT EMPTY(x) FROM t"), "!cannot translate: function EMPTY of a value that is not a date (what is empty differs by type)\n");
 }
 
