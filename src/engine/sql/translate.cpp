@@ -296,6 +296,22 @@ struct Translator {
         return "?" + out[static_cast<std::size_t>(&d - parameters.data())];
     }
 
+    // An Access name that no field and no alias of the query has, while
+    // every source's fields are known: Access asks for its value, so it is a
+    // parameter without a declaration.
+    bool undeclared(const Expr& e) {
+        if (from != Dialect::Access || !db || !e.qualifier.empty() || sources.empty()) return false;
+        return !fieldNamed(e.name);
+    }
+    std::string undeclaredOut(const std::string& n) {
+        const std::string out = "?" + storage::foxProName(n);
+        const std::string note = "[" + n + "] names no field, so it is the parameter " + out;
+        bool seen = false;
+        for (const auto& x : result.notes) seen = seen || x == note;
+        if (!seen) result.notes.push_back(note);
+        return out;
+    }
+
     // A FoxPro ?name as Access reads an undeclared parameter: a name no
     // field or alias of the query has.  (Access asks for the value of every
     // name it cannot find.)
@@ -455,8 +471,10 @@ struct Translator {
     }
 
     std::string columnRef(const Expr& e, bool bare) {
-        if (fox())
+        if (fox()) {
             if (const ParameterDecl* d = declared(e)) return parameterOut(*d);
+            if (undeclared(e)) return undeclaredOut(e.name);
+        }
         std::string out;
         if (!e.qualifier.empty()) out = qualifierOut(e.qualifier) + ".";
         out += fieldOut(e);
