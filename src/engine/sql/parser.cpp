@@ -536,8 +536,12 @@ struct ParserImpl {
             if (cur().kind != Tok::Word) fail(cur(), "expected the type of parameter " + d.name);
             d.type = std::string(take().text);
             if (accept("(")) {
-                if (cur().kind != Tok::Number) fail(cur(), "expected the size of parameter " + d.name);
-                d.size = std::stoll(std::string(take().text));
+                const Token& n = cur();
+                if (n.kind != Tok::Number || n.text.empty() || n.text.size() > 9
+                    || n.text.find_first_not_of("0123456789") != std::string_view::npos)
+                    fail(n, "expected the size of parameter " + d.name);
+                for (const char c : n.text) d.size = d.size * 10 + (c - '0');
+                ++pos;
                 expect(")");
             }
             out.push_back(std::move(d));
