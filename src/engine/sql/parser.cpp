@@ -1186,7 +1186,15 @@ struct ParserImpl {
 
     void statement(Statement& st) {
         const Token& t = cur();
-        if (t.isWord("SELECT") || (!fox() && t.isWord("PARAMETERS") && peek().kind != Tok::End)) {
+        if (!fox() && t.isWord("PARAMETERS") && peek().kind != Tok::End) {
+            // The declarations stay with a query; other statements get
+            // their values from nowhere here.
+            auto parameters = parameterList();
+            statement(st);
+            if (st.kind == StatementKind::Select && st.select) st.select->parameters = std::move(parameters);
+            return;
+        }
+        if (t.isWord("SELECT")) {
             stmtName = "SELECT";
             st.kind = StatementKind::Select;
             st.select = select();

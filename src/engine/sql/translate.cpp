@@ -1008,9 +1008,26 @@ Scan scanTokens(std::string_view sql, Dialect from, Translator& t) {
     Scan s;
     std::vector<Token> tokens;
     tokenize(sql, from, tokens);
+    // The statement's first word, after an Access PARAMETERS declaration:
+    // an action query is named as such even where its text does not parse.
+    std::size_t first = 0;
+    if (!tokens.empty() && tokens[0].isWord("PARAMETERS"))
+        while (first < tokens.size() && tokens[first].kind != Tok::End && !tokens[first].is(";")) ++first;
+    if (first < tokens.size() && tokens[first].is(";")) ++first;
+    if (first < tokens.size())
+        for (const char* w : {"INSERT", "UPDATE", "DELETE", "CREATE", "ALTER", "DROP"})
+            if (tokens[first].isWord(w)) {
+                // Named as the parsed statement names it ("INSERT INTO", "CREATE TABLE").
+                std::string what = w;
+                if (what == "INSERT") what += " INTO";
+                else if (what != "UPDATE" && what != "DELETE" && first + 1 < tokens.size() && tokens[first + 1].kind == Tok::Word)
+                    what += " " + upperAscii(tokens[first + 1].text);
+                t.issue("action query " + what, "only queries that return rows become views");
+                return s;
+            }
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         const Token& k = tokens[i];
-        if (i == 0 && k.isWord("TRANSFORM")) t.issue("crosstab TRANSFORM ... PIVOT", "FoxPro has no crosstab query");
+        if (i == first && k.isWord("TRANSFORM")) t.issue("crosstab TRANSFORM ... PIVOT", "FoxPro has no crosstab query");
         if (k.isWord("PIVOT") && from == Dialect::Access) t.issue("crosstab TRANSFORM ... PIVOT", "FoxPro has no crosstab query");
         if (k.isWord("DISTINCTROW")) s.distinctRow = true;
         if (k.is("!") && from == Dialect::Access && i > 0

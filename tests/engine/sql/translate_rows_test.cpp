@@ -171,10 +171,16 @@ TEST_P(AccessToFoxPro, ViewsReturnTheRowsOfTheQueries) {
     Connection fox;
     fox.Open("Provider=vfpoledb.1;Data Source=" + dbc.string() + ";Collating Sequence=machine;");
 
-    // Every table arrives with its rows, under its own name.
+    // Every table arrives with its rows, under its own name; one the
+    // container cannot hold is named (the queries over it then fail to open).
     for (const auto& e : accDb.catalog())
-        if (e.kind == storage::ObjectKind::Table)
-            copyTable(acc, fox, e.name, "[" + e.name + "]", "[" + e.name + "]", true);
+        if (e.kind == storage::ObjectKind::Table) {
+            try {
+                copyTable(acc, fox, e.name, "[" + e.name + "]", "[" + e.name + "]", true);
+            } catch (const std::exception& ex) {
+                std::printf("%s | table %s not copied: %s\n", GetParam(), e.name.c_str(), ex.what());
+            }
+        }
 
     // Every view is stored first, as the transfer's script stores them, so
     // that a view reading another finds it.

@@ -85,6 +85,9 @@ TEST(TranslateToFoxPro, WhatWouldChangeTheRowsIsReported) {
         {"TRANSFORM Sum(x) SELECT a FROM t GROUP BY a PIVOT b", "crosstab TRANSFORM ... PIVOT"},
         {"PARAMETERS [p] Text ( 255 ); SELECT a AS p FROM t WHERE a = p", "parameter [p]"},
         {"UPDATE t SET a = 1", "action query UPDATE"},
+        // Named as an action query also where the text does not parse.
+        {"PARAMETERS [x] Long; INSERT INTO t (a) VALUES ([x], 1", "action query INSERT INTO"},
+        {"create table (", "action query CREATE TABLE"},
         {"SELECT * INTO u FROM t", "SELECT ... INTO"},
         {"SELECT Format(d, 'mmmm') FROM t", "function Format"},
         {"SELECT First(a) FROM t", "function First"},
