@@ -72,7 +72,7 @@ struct Translator {
     // The Access query's PARAMETERS declarations (shared with the queries
     // nested in it).
     std::vector<ParameterDecl> parameters;
-    // The select-list aliases of the query being translated.
+    // The query being translated (for its select-list aliases).
     const Select* current = nullptr;
 
     bool fox() const { return to == Dialect::FoxPro; }
@@ -245,6 +245,12 @@ struct Translator {
         return VK::Unknown;
     }
 
+    void noteOnce(std::string note) {
+        for (const auto& x : result.notes)
+            if (x == note) return;
+        result.notes.push_back(std::move(note));
+    }
+
     // ---- parameters ----
     // The declaration an Access name refers to, if it is a declared parameter.
     const ParameterDecl* declared(const Expr& e) const {
@@ -305,10 +311,7 @@ struct Translator {
     }
     std::string undeclaredOut(const std::string& n) {
         const std::string out = "?" + storage::foxProName(n);
-        const std::string note = "[" + n + "] names no field, so it is the parameter " + out;
-        bool seen = false;
-        for (const auto& x : result.notes) seen = seen || x == note;
-        if (!seen) result.notes.push_back(note);
+        noteOnce("[" + n + "] names no field, so it is the parameter " + out);
         return out;
     }
 
@@ -320,10 +323,7 @@ struct Translator {
             fail("parameter ?" + e.name, db ? "a field of the query has that name too, or the fields of a source are not known"
                                             : "the fields of its tables are not known, so Access might read a field instead");
         const std::string n = "[" + nameOutChecked(e.name) + "]";
-        const std::string note = "parameter ?" + e.name + " is " + n + " in the translation";
-        bool seen = false;
-        for (const auto& x : result.notes) seen = seen || x == note;
-        if (!seen) result.notes.push_back(note);
+        noteOnce("parameter ?" + e.name + " is " + n + " in the translation");
         return n;
     }
 
