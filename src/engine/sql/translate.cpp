@@ -636,7 +636,8 @@ struct Translator {
         switch (e.bop) {
         case BinOp::Concat: return concat(e);
         case BinOp::Add:
-            if (isTextKind(ka) && isTextKind(kb)) return plain("+");
+            // Text + Null is Null on both sides.
+            if ((isTextKind(ka) || ka == VK::Null) && (isTextKind(kb) || kb == VK::Null)) return plain("+");
             if (fox()) noDates("+");
             if (isTextKind(ka) || isTextKind(kb))
                 fail("+ of text and a number", "the two engines do not convert the same way");

@@ -152,6 +152,7 @@ TEST(TranslateToFoxPro, TextFromLiteralsComparesAsAccessDoes) {
     // an empty text; FoxPro does neither on its own.
     EXPECT_EQ(toFox("SELECT 'a' & 'b' FROM t WHERE x = 'Ab' Or y LIKE 'a*c?'"),
               "SELECT 'a' + 'b' FROM t WHERE (UPPER(x) == 'AB') OR (UPPER(y) LIKE 'A%C_')");
+    EXPECT_EQ(toFox("SELECT 'a' & Null, 'a' + Null FROM t"), "SELECT 'a' + NVL(.NULL., ''), 'a' + .NULL. FROM t");
     EXPECT_EQ(toFox("SELECT * FROM t WHERE x In ('a', 'B') And y <> 'c'"),
               "SELECT * FROM t WHERE ((UPPER(x) == 'A' OR UPPER(x) == 'B')) AND (NOT (UPPER(y) == 'C'))");
 }
