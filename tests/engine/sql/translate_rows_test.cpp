@@ -176,7 +176,7 @@ TEST_P(AccessToFoxPro, ViewsReturnTheRowsOfTheQueries) {
     for (const auto& e : accDb.catalog())
         if (e.kind == storage::ObjectKind::Table) {
             try {
-                copyTable(acc, fox, e.name, "[" + e.name + "]", "[" + e.name + "]", true);
+                copyTable(acc, fox, e.name, "[" + e.name + "]", "`" + e.name + "`", true);
             } catch (const std::exception& ex) {
                 std::printf("%s | table %s not copied: %s\n", GetParam(), e.name.c_str(), ex.what());
             }
