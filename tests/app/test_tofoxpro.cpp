@@ -603,6 +603,55 @@ TEST_F(SendToFoxPro, TranslatedViewGivesTheAccessRows)
     EXPECT_EQ(got, want);
 }
 
+// Names FoxPro cannot hold: the fields arrive under FoxPro names, the key
+// follows its renamed field, and the view names the table and fields as
+// they arrived, so it runs and gives the query's rows.
+TEST_F(SendToFoxPro, NamesWithBlanksArriveAsFoxProNamesAndTheViewUsesThem)
+{
+    {
+        ado::Connection cn;
+        cn.Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + access.string());
+        cn.Execute("CREATE TABLE [Order Lines] ([Line No] LONG, [Unit Price] CURRENCY, [2nd Note] TEXT(10))");
+        cn.Execute("INSERT INTO [Order Lines] VALUES (1, 2.5, 'cheap')");
+        cn.Execute("INSERT INTO [Order Lines] VALUES (2, 12.25, Null)");
+        cn.Execute("ALTER TABLE [Order Lines] ADD CONSTRAINT pkLines PRIMARY KEY ([Line No])");
+    }
+    ado::DaoEngine::instance().OpenDatabase(access.string())->CreateQueryDef(
+        "Dear Lines", "SELECT [Order Lines].[Line No], [Unit Price] AS Each FROM [Order Lines] WHERE [Unit Price] > 10");
+    HeadlessHost host;
+    host.accessList().setRows({"Dear Lines", "Order Lines"}, {"VIEW", "TABLE"});
+    select(host, {"Dear Lines", "Order Lines"});
+    tofoxpro::SendTablesToFoxPro(host);
+    const QStringList lines = scriptLines(host);
+    EXPECT_TRUE(lines.contains("CREATE VIEW [Dear Lines] AS SELECT Order_Lines.Line_No, Unit_Price AS Each "
+                               "FROM Order_Lines WHERE Unit_Price > 10"))
+        << host.script().text().toStdString();
+    EXPECT_EQ(dialogs.messages().size(), 1) << dialogs.messages().join("\n").toStdString();
+    const auto result = execute(host);
+    ASSERT_TRUE(result.ok()) << result.report().toStdString();
+
+    auto fox = storage::openDatabase(dbc.string());
+    std::vector<std::string> names;
+    for (const auto& c : fox->columns("Order Lines"))
+        names.push_back(c.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"line_no", "unit_price", "_2nd_note"}));
+    const auto tags = fox->indexes("Order Lines");
+    ASSERT_EQ(tags.size(), 1u);
+    EXPECT_TRUE(tags[0].primaryKey);
+    fox.reset();
+    expectSameAsDbfread("Order Lines", scratch / "order_lines.dbf");
+
+    ado::Connection cn;
+    cn.Open(dataaccess::FoxProConnectionString(fields).toStdString());
+    ado::Recordset rs;
+    rs.Open("SELECT * FROM Dear_Lines", cn, ado::adOpenStatic, ado::adLockReadOnly);
+    ASSERT_FALSE(rs.Eof());
+    EXPECT_EQ(rs.Fields(0).GetValue().toInt64(), 2);
+    EXPECT_EQ(rs.Fields(1).GetValue().toString(), "12.25");
+    rs.MoveNext();
+    EXPECT_TRUE(rs.Eof());
+}
+
 // A query the translator refuses keeps its Access text and is named.
 TEST_F(SendToFoxPro, UntranslatableQueryIsKeptAndNamed)
 {

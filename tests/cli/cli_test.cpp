@@ -253,9 +253,9 @@ TEST(CliTranslate, PrintsTheTranslationOrWhatCannotBeTranslated)
     EXPECT_EQ(acc.exitCode, 0) << acc.err;
     EXPECT_EQ(acc.out, "SELECT [id] FROM [orders] WHERE [paid] = True\n");
 
-    auto no = cli({"translate", "--to", "foxpro", "SELECT * FROM [Order Details]"});
+    auto no = cli({"translate", "--to", "foxpro", "SELECT Format(d, 'mmmm') FROM [Order Details]"});
     EXPECT_EQ(no.exitCode, 1);
-    EXPECT_EQ(no.out, "cannot translate: table 'Order Details' (FoxPro names hold only letters, digits and '_')\n");
+    EXPECT_EQ(no.out, "cannot translate: function Format (not a known function)\n");
 
     EXPECT_EQ(cli({"translate", "SELECT 1"}).exitCode, 2);
     EXPECT_EQ(cli({"translate", "--to", "cobol", "SELECT 1"}).exitCode, 2);
@@ -271,6 +271,12 @@ TEST(CliTranslate, SavedQueryOfADatabaseWithItsColumnTypes)
     EXPECT_EQ(r.out, "SELECT Product_List.ProductID, Product_List.ProductName FROM Products AS Product_List "
                      "WHERE Product_List.Discontinued = .F. ORDER BY Product_List.ProductName\n");
     EXPECT_NE(r.err.find("note: 'Product List' is called Product_List"), std::string::npos) << r.err;
+    // A parameter query: the declared names become FoxPro parameters, and
+    // the view of a table with a blank in its name names it as FoxPro does.
+    r = cli({"translate", "--to", "foxpro", "--db", nwind, "--query", "Employee Sales by Country"});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Order_Subtotals.Subtotal AS SaleAmount"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("WHERE Orders.ShippedDate BETWEEN ?Beginning_Date AND ?Ending_Date\n"), std::string::npos) << r.out;
     // The database must be of the side the query comes from.
     EXPECT_EQ(cli({"translate", "--to", "access", "--db", nwind, "SELECT 1"}).exitCode, 2);
 }

@@ -204,6 +204,7 @@ private:
     std::optional<ado::Catalog> catalog_;
     std::unique_ptr<ado::Connection> freeCatalogConnection_;
     std::vector<ado::CatalogColumn> columns_;
+    std::vector<std::string> sourceNames_; // the Access names of columns_
     QString fieldList_;
 };
 
@@ -295,19 +296,27 @@ void Run::dropAtOnce(const QString& lowerName)
     h_.run(60, [&] { RemoveListName(host_.foxproList(), lowerName); });
 }
 
-// The columns of the new table: the source's names with the given types and
-// the full sizes (a Text(50) keeps room for 50 characters); decimals keep
-// their precision and scale where the type stays a decimal.
+// The columns of the new table: the source's names as FoxPro can name them
+// (storage::foxProNames: "Unit Price" becomes Unit_Price, the same rule the
+// views' translation follows), with the given types and the full sizes (a
+// Text(50) keeps room for 50 characters); decimals keep their precision and
+// scale where the type stays a decimal.
 void Run::appendColumns(const std::vector<std::int16_t>& types, const std::vector<std::int32_t>& sizes)
 {
     columns_.clear();
+    sourceNames_.clear();
     fieldList_.clear();
     const std::size_t n = rs_->State() ? rs_->FieldCount() : 0;
-    for (std::size_t j = 0; j < n; ++j) {
+    h_.run(80, [&] {
+        for (std::size_t j = 0; j < n; ++j)
+            sourceNames_.push_back(rs_->Fields(j).Name());
+    });
+    const std::vector<std::string> names = storage::foxProNames(sourceNames_);
+    for (std::size_t j = 0; j < names.size(); ++j) {
         h_.run(80, [&] {
             const ado::Field f = rs_->Fields(j);
             ado::CatalogColumn c;
-            c.name = f.Name();
+            c.name = names[j];
             c.type = j < types.size() ? types[j] : f.Type();
             c.definedSize = j < sizes.size() ? sizes[j] : f.DefinedSize();
             if (c.type == f.Type()) {
@@ -315,7 +324,7 @@ void Run::appendColumns(const std::vector<std::int16_t>& types, const std::vecto
                 c.scale = f.info().scale;
             }
             columns_.push_back(std::move(c));
-            fieldList_ += FieldListName(QString::fromStdString(f.Name())) + QStringLiteral(",");
+            fieldList_ += FieldListName(QString::fromStdString(names[j])) + QStringLiteral(",");
         });
     }
     fieldList_.chop(1);
@@ -432,7 +441,16 @@ void Run::keySteps(const QString& source, const QString& table, storage::Databas
     std::vector<storage::ColumnDef> arrived;
     if (!h_.run(145, [&] { arrived = destination.columns(utf8(table)); }))
         return;
-    const KeyScript k = KeyStatements(utf8(table), keys, arrived, container);
+    // The keys name the Access fields; the table has them under their FoxPro names.
+    std::vector<storage::IndexSpec> renamed = keys;
+    for (storage::IndexSpec& key : renamed)
+        for (std::string& column : key.columns)
+            for (std::size_t j = 0; j < sourceNames_.size() && j < columns_.size(); ++j)
+                if (storage::namesEqual(sourceNames_[j], column)) {
+                    column = columns_[j].name;
+                    break;
+                }
+    const KeyScript k = KeyStatements(utf8(table), renamed, arrived, container);
     for (const std::string& statement : k.statements)
         h_.run(147, [&] { host_.script().appendLine(QString::fromStdString(statement)); });
     reportKeysNotCarried(source, k.refused);

@@ -207,6 +207,9 @@ struct Printer {
             sub(*e.args[0]);
             out += e.negated ? " IS NOT NULL" : " IS NULL";
             break;
+        case Expr::Kind::Parameter:
+            out += '?' + e.name;
+            break;
         }
     }
     void sub(const Expr& e) {
@@ -248,6 +251,16 @@ struct Printer {
     }
 
     void select(const Select& s) {
+        if (d == Dialect::Access && !s.parameters.empty()) {
+            out += "PARAMETERS ";
+            for (std::size_t i = 0; i < s.parameters.size(); ++i) {
+                if (i) out += ", ";
+                name(s.parameters[i].name);
+                out += ' ' + s.parameters[i].type;
+                if (s.parameters[i].size) out += " (" + std::to_string(s.parameters[i].size) + ')';
+            }
+            out += "; ";
+        }
         out += "SELECT ";
         if (s.distinct) out += "DISTINCT ";
         if (s.top) {

@@ -39,6 +39,7 @@ struct Expr {
         Between,  // args[0] BETWEEN args[1] AND args[2]   (negated: NOT BETWEEN)
         InList,   // args[0] IN (args[1..])                (negated: NOT IN)
         IsNull,   // args[0] IS NULL                       (negated: IS NOT NULL)
+        Parameter, // FoxPro ?name: a value the view is opened with (name)
     };
     Kind kind = Kind::Literal;
     BinOp bop = BinOp::Add;
@@ -93,7 +94,17 @@ struct OrderItem {
     bool descending = false;
 };
 
+// One entry of an Access PARAMETERS declaration: the name as declared
+// ("Beginning Date"), its type word ("DateTime", "Text") and the size
+// written after a text type (0 when none).
+struct ParameterDecl {
+    std::string name;
+    std::string type;
+    std::int64_t size = 0;
+};
+
 struct Select {
+    std::vector<ParameterDecl> parameters; // Access PARAMETERS ...; before the query
     bool distinct = false;
     std::optional<std::int64_t> top;
     bool topPercent = false;

@@ -810,6 +810,8 @@ const Value& evaluateRef(const Expr& e, const EvalContext& ctx, Value& scratch) 
         return (*ctx.frames)[static_cast<std::size_t>(e.boundSource)].get(static_cast<std::size_t>(e.boundColumn));
     case Expr::Kind::Star:
         throw Error("'*' cannot be used as a value.");
+    case Expr::Kind::Parameter:
+        throw Error("No value given for the parameter ?" + e.name + ".");
     case Expr::Kind::Unary: {
         Value s;
         const Value& a = evaluateRef(*e.args[0], ctx, s);

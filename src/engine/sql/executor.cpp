@@ -193,7 +193,8 @@ struct Executor::Impl {
         switch (s.kind) {
         case Source::Kind::Table: {
             storage::Database& d = target(s.table);
-            auto entry = d.find(s.table.name);
+            // FoxPro names a long table name with blanks with '_' in their place.
+            auto entry = fox() ? storage::findFoxProName(d, s.table.name) : d.find(s.table.name);
             if (!entry) placed(s.table.offset, "The table or query '" + s.table.name + "' does not exist.");
             BoundSource b;
             b.alias = s.alias.empty() ? s.table.name : s.alias;
@@ -319,6 +320,9 @@ struct Executor::Impl {
         }
         case Expr::Kind::Star:
             placed(e.offset, "'*' cannot be used as a value.");
+        case Expr::Kind::Parameter:
+            // Nothing here supplies the values of a parameterised view.
+            placed(e.offset, "No value given for the parameter ?" + e.name + ".");
         default:
             for (auto& a : e.args) bindExpr(*a, p, allowAggregates, orderAliases);
             return;
@@ -423,7 +427,7 @@ struct Executor::Impl {
                 return text(255);
             }
         }
-        case Expr::Kind::Star: break;
+        case Expr::Kind::Star: case Expr::Kind::Parameter: break;
         }
         return text(255);
     }

@@ -472,6 +472,14 @@ struct ParserImpl {
                 return e;
             }
             if (t.is("*")) fail(t, "'*' is only allowed in a select list or COUNT(*)");
+            if (fox() && t.is("?") && peek().kind == Tok::Word) {
+                ++pos;
+                auto e = std::make_unique<Expr>();
+                e->kind = Expr::Kind::Parameter;
+                e->offset = t.offset;
+                e->name = std::string(take().text);
+                return e;
+            }
             fail(t, "expected a value");
         case Tok::End:
             fail(t, "the statement ends where a value is expected");
@@ -504,9 +512,51 @@ struct ParserImpl {
     }
 
     // ---- SELECT ----
+    // Access: PARAMETERS name type [(size)], ...;  A name Access wrote
+    // without brackets may hold blanks and '!': it runs up to the type word.
+    std::vector<ParameterDecl> parameterList() {
+        expectWord("PARAMETERS");
+        std::vector<ParameterDecl> out;
+        for (;;) {
+            ParameterDecl d;
+            const Token& first = cur();
+            if (first.kind == Tok::Bracket) {
+                d.name = std::string(first.text);
+                ++pos;
+            } else {
+                std::size_t end = pos;
+                while (tk[end].kind != Tok::End && !tk[end].is(",") && !tk[end].is(";") && !tk[end].is("(")) ++end;
+                if (end < pos + 2) fail(first, "expected a parameter's name and type");
+                const std::size_t from = first.offset, to = tk[end - 1].offset;
+                std::string_view n = text.substr(from, to - from);
+                while (!n.empty() && (n.back() == ' ' || n.back() == '\t' || n.back() == '\r' || n.back() == '\n')) n.remove_suffix(1);
+                d.name = std::string(n);
+                pos = end - 1;
+            }
+            if (cur().kind != Tok::Word) fail(cur(), "expected the type of parameter " + d.name);
+            d.type = std::string(take().text);
+            if (accept("(")) {
+                const Token& n = cur();
+                if (n.kind != Tok::Number || n.text.empty() || n.text.size() > 9
+                    || n.text.find_first_not_of("0123456789") != std::string_view::npos)
+                    fail(n, "expected the size of parameter " + d.name);
+                for (const char c : n.text) d.size = d.size * 10 + (c - '0');
+                ++pos;
+                expect(")");
+            }
+            out.push_back(std::move(d));
+            if (accept(",")) continue;
+            expect(";");
+            return out;
+        }
+    }
+
     std::unique_ptr<Select> select() {
+        std::vector<ParameterDecl> parameters;
+        if (!fox() && cur().isWord("PARAMETERS")) parameters = parameterList();
         expectWord("SELECT");
         auto s = std::make_unique<Select>();
+        s->parameters = std::move(parameters);
         for (;;) {
             if (acceptWord("DISTINCT")) s->distinct = true;
             else if (acceptWord("ALL") || acceptWord("DISTINCTROW")) {}
@@ -1136,6 +1186,14 @@ struct ParserImpl {
 
     void statement(Statement& st) {
         const Token& t = cur();
+        if (!fox() && t.isWord("PARAMETERS") && peek().kind != Tok::End) {
+            // The declarations stay with a query; other statements get
+            // their values from nowhere here.
+            auto parameters = parameterList();
+            statement(st);
+            if (st.kind == StatementKind::Select && st.select) st.select->parameters = std::move(parameters);
+            return;
+        }
         if (t.isWord("SELECT")) {
             stmtName = "SELECT";
             st.kind = StatementKind::Select;

@@ -56,6 +56,7 @@ bool plainName(std::string_view s) {
 struct Unsupported {}; // thrown after an issue was recorded: the statement has no translation
 
 struct Translator {
+    Translator(Dialect f, Dialect t, storage::Database* d) : from(f), to(t), db(d) {}
     Dialect from, to;
     storage::Database* db;
     TranslationResult result;
@@ -68,6 +69,11 @@ struct Translator {
         bool columnsLoaded = false;
     };
     std::vector<Src> sources;
+    // The Access query's PARAMETERS declarations (shared with the queries
+    // nested in it).
+    std::vector<ParameterDecl> parameters;
+    // The query being translated (for its select-list aliases).
+    const Select* current = nullptr;
 
     bool fox() const { return to == Dialect::FoxPro; }
 
@@ -109,7 +115,7 @@ struct Translator {
             s.columnsLoaded = true;
             if (db && !s.table.empty()) {
                 try {
-                    auto entry = db->find(s.table);
+                    auto entry = findObject(s.table);
                     if (entry && entry->kind == storage::ObjectKind::Table) s.columns = db->columns(entry->name);
                     else if (entry) {
                         // A saved query or view used as a table: its columns are what it returns.
@@ -188,6 +194,7 @@ struct Translator {
             default: return VK::Number;
             }
         case Expr::Kind::Column: {
+            if (const ParameterDecl* d = declared(e)) return parameterKind(*d);
             const auto* c = resolve(e);
             return c ? columnKind(*c) : VK::Unknown;
         }
@@ -233,38 +240,144 @@ struct Translator {
             default: return VK::Unknown;
             }
         }
-        case Expr::Kind::Star: return VK::Unknown;
+        case Expr::Kind::Star: case Expr::Kind::Parameter: return VK::Unknown;
         }
         return VK::Unknown;
     }
 
-    // ---- names ----
-    std::string nameOut(const std::string& n, const char* what) {
-        if (fox()) {
-            if (!plainName(n)) fail(std::string(what) + " '" + n + "'", "FoxPro names hold only letters, digits and '_'");
-            return n;
-        }
-        if (n.find(']') != std::string::npos) fail(std::string(what) + " '" + n + "'", "an Access name cannot hold ']'");
-        return "[" + n + "]";
+    void noteOnce(std::string note) {
+        for (const auto& x : result.notes)
+            if (x == note) return;
+        result.notes.push_back(std::move(note));
     }
 
-    // An alias of the query's own: one that FoxPro cannot spell is renamed.
+    // ---- parameters ----
+    // The declaration an Access name refers to, if it is a declared parameter.
+    const ParameterDecl* declared(const Expr& e) const {
+        if (from != Dialect::Access || !e.qualifier.empty()) return nullptr;
+        for (const auto& d : parameters)
+            if (storage::namesEqual(d.name, e.name)) return &d;
+        return nullptr;
+    }
+
+    static VK parameterKind(const ParameterDecl& d) {
+        const std::string t = upperAscii(d.type);
+        if (t == "DATETIME" || t == "DATE" || t == "TIME") return VK::DateTime;
+        if (t == "TEXT" || t == "CHAR" || t == "VARCHAR" || t == "MEMO" || t == "LONGTEXT") return VK::Text;
+        if (t == "BYTE" || t == "SHORT" || t == "LONG" || t == "INTEGER" || t == "SMALLINT") return VK::Integer;
+        if (t == "IEEESINGLE" || t == "IEEEDOUBLE" || t == "SINGLE" || t == "DOUBLE" || t == "CURRENCY" || t == "FLOAT"
+            || t == "REAL")
+            return VK::Number;
+        if (t == "BIT" || t == "YESNO") return VK::Bool;
+        return VK::Unknown;
+    }
+
+    // True when some source has a field called n, or the select list an
+    // alias n; a source whose fields are not known counts as having it
+    // unless unknownIsFree.
+    bool fieldNamed(const std::string& n, bool unknownIsFree = false) {
+        for (auto& src : sources) {
+            const auto* cols = columnsOf(src);
+            if (!cols) {
+                if (unknownIsFree) continue;
+                return true;
+            }
+            for (const auto& c : *cols)
+                if (storage::namesEqual(c.name, n)) return true;
+        }
+        if (current)
+            for (const auto& item : current->items)
+                if (storage::namesEqual(item.alias, n)) return true;
+        return false;
+    }
+
+    // An Access parameter as a FoxPro ?name, named by the fields' rule.
+    std::string parameterOut(const ParameterDecl& d) {
+        // A declared name is the parameter's unless a field is known to share it.
+        if (fieldNamed(d.name, true))
+            fail("parameter [" + d.name + "]", "a field of the query has that name too");
+        std::vector<std::string> names;
+        for (const auto& p : parameters) names.push_back(p.name);
+        const auto out = storage::foxProNames(names);
+        return "?" + out[static_cast<std::size_t>(&d - parameters.data())];
+    }
+
+    // An Access name that no field and no alias of the query has, while
+    // every source's fields are known: Access asks for its value, so it is a
+    // parameter without a declaration.
+    bool undeclared(const Expr& e) {
+        if (from != Dialect::Access || !db || !e.qualifier.empty() || sources.empty()) return false;
+        return !fieldNamed(e.name);
+    }
+    std::string undeclaredOut(const std::string& n) {
+        const std::string out = "?" + storage::foxProName(n);
+        noteOnce("[" + n + "] names no field, so it is the parameter " + out);
+        return out;
+    }
+
+    // A FoxPro ?name as Access reads an undeclared parameter: a name no
+    // field or alias of the query has.  (Access asks for the value of every
+    // name it cannot find.)
+    std::string parameterIn(const Expr& e) {
+        if (fieldNamed(e.name))
+            fail("parameter ?" + e.name, db ? "a field of the query has that name too, or the fields of a source are not known"
+                                            : "the fields of its tables are not known, so Access might read a field instead");
+        const std::string n = "[" + nameOutChecked(e.name) + "]";
+        noteOnce("parameter ?" + e.name + " is " + n + " in the translation");
+        return n;
+    }
+
+    // ---- names ----
+    // The catalog entry a table name of the source text means.
+    std::optional<storage::CatalogEntry> findObject(const std::string& n) {
+        if (!db) return std::nullopt;
+        try {
+            return from == Dialect::FoxPro ? storage::findFoxProName(*db, n) : db->find(n);
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }
+
+    // A table or view as the target names it.  FoxPro: the name the
+    // transfer's rule gives it ("Order Details" is Order_Details in a
+    // FoxPro statement).  Access: the object's own name, which a FoxPro
+    // table keeps when it is sent there.
+    std::string tableOut(const std::string& n) {
+        if (fox()) return storage::foxProName(n);
+        const auto entry = findObject(n);
+        return "[" + nameOutChecked(entry ? entry->name : n) + "]";
+    }
+
+    // A field of a source as the target names it: in FoxPro the name the
+    // transfer gave that field, which depends on the table's other fields.
+    std::string fieldOut(const Expr& e) {
+        if (!fox()) return "[" + nameOutChecked(e.name) + "]";
+        Src* owner = nullptr;
+        if (const storage::ColumnDef* c = resolve(e, &owner); c && owner && owner->columns) {
+            const auto& cols = *owner->columns;
+            std::vector<std::string> names;
+            names.reserve(cols.size());
+            for (const auto& x : cols) names.push_back(x.name);
+            return storage::foxProNames(names)[static_cast<std::size_t>(c - cols.data())];
+        }
+        return storage::foxProName(e.name);
+    }
+
+    // An alias of the query's own: one that FoxPro cannot spell is renamed
+    // by the same rule as fields, so that a query reading this one finds it.
     std::string aliasOut(const std::string& n, std::vector<std::string>& taken) {
         if (!fox() || plainName(n)) {
             taken.push_back(n);
             return fox() ? n : "[" + nameOutChecked(n) + "]";
         }
-        std::string base;
-        for (unsigned char c : n) base += kNameChars.inside[c] ? static_cast<char>(c) : '_';
-        if (base.empty() || !kNameChars.start[static_cast<unsigned char>(base[0])]) base = "_" + base;
-        if (base.size() > 128) base.resize(128);
+        const std::string base = storage::foxProName(n);
         std::string out = base;
         for (int k = 2;; ++k) {
             bool clash = false;
             for (const auto& t : taken)
                 if (storage::namesEqual(t, out)) clash = true;
-            for (const auto& s : sources)
-                if (storage::namesEqual(s.table, out)) clash = true;
+            for (const auto& src : sources)
+                if (storage::namesEqual(storage::foxProName(src.table), out)) clash = true;
             if (!clash) break;
             out = base + "_" + std::to_string(k);
         }
@@ -281,7 +394,7 @@ struct Translator {
         if (Src* s = sourceFor(q)) {
             if (storage::namesEqual(s->alias, q) && !s->outName.empty()) return s->outName;
         }
-        return nameOut(q, "table");
+        return tableOut(q);
     }
 
     // ---- literals ----
@@ -358,9 +471,13 @@ struct Translator {
     }
 
     std::string columnRef(const Expr& e, bool bare) {
+        if (fox()) {
+            if (const ParameterDecl* d = declared(e)) return parameterOut(*d);
+            if (undeclared(e)) return undeclaredOut(e.name);
+        }
         std::string out;
         if (!e.qualifier.empty()) out = qualifierOut(e.qualifier) + ".";
-        out += nameOut(e.name, "field");
+        out += fieldOut(e);
         if (fox() && !bare && kind(e) == VK::Padded) return "RTRIM(" + out + ")";
         return out;
     }
@@ -499,6 +616,7 @@ struct Translator {
         }
         case Expr::Kind::IsNull: return sub(*e.args[0]) + (e.negated ? " IS NOT NULL" : " IS NULL");
         case Expr::Kind::Call: return call(e);
+        case Expr::Kind::Parameter: return parameterIn(e);
         }
         fail("expression", "not known");
     }
@@ -518,7 +636,8 @@ struct Translator {
         switch (e.bop) {
         case BinOp::Concat: return concat(e);
         case BinOp::Add:
-            if (isTextKind(ka) && isTextKind(kb)) return plain("+");
+            // Text + Null is Null on both sides.
+            if ((isTextKind(ka) || ka == VK::Null) && (isTextKind(kb) || kb == VK::Null)) return plain("+");
             if (fox()) noDates("+");
             if (isTextKind(ka) || isTextKind(kb))
                 fail("+ of text and a number", "the two engines do not convert the same way");
@@ -682,7 +801,7 @@ struct Translator {
         switch (s.kind) {
         case Source::Kind::Table: {
             if (s.table.external()) fail("external table " + s.table.name, "the other side cannot reach it");
-            std::string out = nameOut(s.table.name, "table");
+            std::string out = tableOut(s.table.name);
             Src* me = nullptr;
             for (auto& x : sources)
                 if (x.table == s.table.name && storage::namesEqual(x.alias, s.alias.empty() ? s.table.name : s.alias)) me = &x;
@@ -737,9 +856,12 @@ struct Translator {
     }
 
     // DISTINCTROW removes rows that come from the same records.  When every
-    // table of the query gives a field, no two rows do, so it removes nothing.
+    // table of the query gives a field, or the query groups its rows, no two
+    // rows do, so it removes nothing.
     void checkDistinctRow(const Select& s) {
         if (sources.size() <= 1) return;
+        // Each row of a grouped query stands for its own group of records.
+        if (!s.groupBy.empty()) return;
         std::vector<bool> gives(sources.size(), false);
         bool unknown = false;
         std::function<void(const Expr&)> walk = [&](const Expr& e) {
@@ -770,7 +892,8 @@ struct Translator {
     // A query inside this one (a subquery, the next query of a UNION): its
     // own sources, its issues reported with this query's.
     std::string nested(const Select& q) {
-        Translator inner{from, to, db, {}, {}};
+        Translator inner(from, to, db);
+        inner.parameters = parameters;
         std::string out;
         try {
             out = inner.select(q);
@@ -784,6 +907,8 @@ struct Translator {
 
     std::string select(const Select& s, bool distinctRow = false) {
         sources.clear();
+        current = &s;
+        if (!s.parameters.empty()) parameters = s.parameters;
         if (s.from) collect(*s.from);
         if (s.into) fail("SELECT ... INTO", "an action query, not a query that returns rows");
         if (distinctRow) checkDistinctRow(s);
@@ -884,16 +1009,28 @@ Scan scanTokens(std::string_view sql, Dialect from, Translator& t) {
     Scan s;
     std::vector<Token> tokens;
     tokenize(sql, from, tokens);
+    // The statement's first word, after an Access PARAMETERS declaration:
+    // an action query is named as such even where its text does not parse.
+    std::size_t first = 0;
+    if (!tokens.empty() && tokens[0].isWord("PARAMETERS"))
+        while (first < tokens.size() && tokens[first].kind != Tok::End && !tokens[first].is(";")) ++first;
+    if (first < tokens.size() && tokens[first].is(";")) ++first;
+    if (first < tokens.size())
+        for (const char* w : {"INSERT", "UPDATE", "DELETE", "CREATE", "ALTER", "DROP"})
+            if (tokens[first].isWord(w)) {
+                // Named as the parsed statement names it ("INSERT INTO", "CREATE TABLE").
+                std::string what = w;
+                if (what == "INSERT") what += " INTO";
+                else if (what != "UPDATE" && what != "DELETE" && first + 1 < tokens.size() && tokens[first + 1].kind == Tok::Word)
+                    what += " " + upperAscii(tokens[first + 1].text);
+                t.issue("action query " + what, "only queries that return rows become views");
+                return s;
+            }
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         const Token& k = tokens[i];
-        if (i == 0 && k.isWord("TRANSFORM")) t.issue("crosstab TRANSFORM ... PIVOT", "FoxPro has no crosstab query");
-        if (i == 0 && k.isWord("PARAMETERS")) t.issue("PARAMETERS declaration", "parameter queries are not translated");
+        if (i == first && k.isWord("TRANSFORM")) t.issue("crosstab TRANSFORM ... PIVOT", "FoxPro has no crosstab query");
         if (k.isWord("PIVOT") && from == Dialect::Access) t.issue("crosstab TRANSFORM ... PIVOT", "FoxPro has no crosstab query");
         if (k.isWord("DISTINCTROW")) s.distinctRow = true;
-        if (k.is("?") && from == Dialect::FoxPro) {
-            std::string name = i + 1 < tokens.size() ? std::string(tokens[i + 1].text) : std::string();
-            t.issue("parameter ?" + name, "parameterised views are not translated");
-        }
         if (k.is("!") && from == Dialect::Access && i > 0
             && (tokens[i - 1].isWord("Forms") || tokens[i - 1].isWord("Reports")
                 || (tokens[i - 1].kind == Tok::Bracket && (iequals(tokens[i - 1].text, "Forms") || iequals(tokens[i - 1].text, "Reports")))))
@@ -905,7 +1042,7 @@ Scan scanTokens(std::string_view sql, Dialect from, Translator& t) {
 } // namespace
 
 TranslationResult translateQuery(std::string_view sql, Dialect from, Dialect to, storage::Database* source) {
-    Translator t{from, to, source, {}, {}};
+    Translator t(from, to, source);
     if (from == to) {
         t.result.sql = std::string(sql);
         return t.result;

@@ -50,4 +50,56 @@ bool namesEqual(std::string_view a, std::string_view b)
     return i == a.size() && j == b.size();
 }
 
+std::string foxProName(std::string_view name)
+{
+    std::string out;
+    out.reserve(name.size() + 1);
+    for (const char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool keep = c >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+        out.push_back(keep ? ch : '_');
+    }
+    if (out.empty() || (out[0] >= '0' && out[0] <= '9'))
+        out.insert(out.begin(), '_');
+    if (out.size() > 128) {
+        std::size_t cut = 128;
+        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80)
+            --cut; // not inside a UTF-8 sequence
+        out.resize(cut);
+    }
+    return out;
+}
+
+std::vector<std::string> foxProNames(const std::vector<std::string>& names)
+{
+    std::vector<std::string> out;
+    out.reserve(names.size());
+    auto taken = [&](const std::string& n) {
+        for (const std::string& t : out)
+            if (namesEqual(t, n))
+                return true;
+        return false;
+    };
+    for (const std::string& n : names) {
+        const std::string base = foxProName(n);
+        std::string candidate = base;
+        for (int k = 2; taken(candidate); ++k) {
+            const std::string suffix = "_" + std::to_string(k);
+            candidate = base.substr(0, std::min(base.size(), 128 - suffix.size())) + suffix;
+        }
+        out.push_back(std::move(candidate));
+    }
+    return out;
+}
+
+std::optional<CatalogEntry> findFoxProName(Database& db, std::string_view name)
+{
+    if (auto e = db.find(name))
+        return e;
+    for (CatalogEntry& e : db.catalog())
+        if ((e.kind == ObjectKind::Table || e.kind == ObjectKind::View) && namesEqual(foxProName(e.name), name))
+            return std::move(e);
+    return std::nullopt;
+}
+
 } // namespace qm::storage

@@ -273,4 +273,20 @@ std::string xbaseKeyPart(std::string_view field, char type, bool severalFields);
 // (ASCII and Latin letters folded).
 bool namesEqual(std::string_view a, std::string_view b);
 
+// The name a FoxPro statement uses for a table, view or field whose Access
+// name it cannot hold: every ASCII character other than a letter, a digit
+// or '_' becomes '_', a leading digit gets '_' in front, and the name is cut
+// to 128 bytes.  A name FoxPro can hold comes back unchanged.  FoxPro itself
+// names a long table name with blanks this way in its SELECT statements.
+std::string foxProName(std::string_view name);
+
+// The FoxPro names of a table's fields, in order: foxProName of each, and a
+// name an earlier field already has (ignoring case) gets "_2", "_3", ...
+std::vector<std::string> foxProNames(const std::vector<std::string>& names);
+
+// The catalog entry a FoxPro statement means by name: the object of that
+// name, or else the one whose foxProName it is ("Order_Details" for a
+// container table called "Order Details").
+std::optional<CatalogEntry> findFoxProName(Database& db, std::string_view name);
+
 } // namespace qm::storage

@@ -346,6 +346,10 @@ TEST(SqlParser, BadInputFailsCleanly) {
         "INSERT INTO", "CREATE TABLE t (", "SELECT * FROM", "SELECT a FROM t WHERE", "SELECT (((1", "DROP",
         "SELECT 1 2", "SELECT 12abc", "UPDATE t SET", "SELECT a FROM t ORDER", "\x01\x02\x03", "SELECT ]",
         "SELECT TOP x * FROM t", "CREATE VIEW v AS",
+        // Parameters: Access declarations, FoxPro ?name.
+        "PARAMETERS", "PARAMETERS;", "PARAMETERS x; SELECT 1", "PARAMETERS [a] Text SELECT 1",
+        "PARAMETERS a Text (99999999999999999999); SELECT 1", "PARAMETERS a Text (2.5); SELECT 1",
+        "SELECT * FROM t WHERE a = ?", "SELECT * FROM t WHERE a = ? 1",
     };
     for (const char* sql : bad) {
         for (Dialect d : {Dialect::Access, Dialect::FoxPro}) {

@@ -67,28 +67,29 @@ std::string firstDifference(const std::multiset<std::string>& want, const std::m
     return {};
 }
 
-bool plain(const std::string& n) {
-    if (n.empty() || std::isdigit(static_cast<unsigned char>(n[0]))) return false;
-    for (unsigned char c : n)
-        if (!(std::isalnum(c) || c == '_')) return false;
-    return true;
+// True when a FoxPro text names a ?parameter: it cannot run without values.
+bool hasParameters(const std::string& foxSql) {
+    std::vector<Token> tokens;
+    tokenize(foxSql, Dialect::FoxPro, tokens);
+    for (const Token& t : tokens)
+        if (t.is("?")) return true;
+    return false;
 }
 
-std::string viewName(const std::string& n) {
-    std::string out;
-    for (unsigned char c : n) out += std::isalnum(c) ? static_cast<char>(c) : '_';
-    return std::isalpha(static_cast<unsigned char>(out[0])) ? out : "q" + out;
-}
-
-// Copies one table through the catalog and recordset appends, as the transfers do.
+// Copies one table through the catalog and recordset appends, as the
+// transfers do; going to FoxPro, the fields get the names the transfer to
+// FoxPro gives them.
 void copyTable(Connection& from, Connection& to, const std::string& name, const std::string& selectFrom,
-               const std::string& selectTo) {
+               const std::string& selectTo, bool foxProNames = false) {
     Recordset src;
     src.Open("SELECT * FROM " + selectFrom, from);
     std::vector<CatalogColumn> cols;
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < src.FieldCount(); ++i) names.push_back(src.Fields(i).info().name);
+    if (foxProNames) names = storage::foxProNames(names);
     for (std::size_t i = 0; i < src.FieldCount(); ++i) {
         const FieldInfo& f = src.Fields(i).info();
-        cols.push_back({f.name, f.type, f.definedSize, f.precision, f.scale});
+        cols.push_back({names[i], f.type, f.definedSize, f.precision, f.scale});
     }
     Catalog cat;
     cat.ActiveConnection(&to);
@@ -170,46 +171,61 @@ TEST_P(AccessToFoxPro, ViewsReturnTheRowsOfTheQueries) {
     Connection fox;
     fox.Open("Provider=vfpoledb.1;Data Source=" + dbc.string() + ";Collating Sequence=machine;");
 
-    // Every table FoxPro can name arrives with its rows.
+    // Every table arrives with its rows, under its own name; one the
+    // container cannot hold is named (the queries over it then fail to open).
     for (const auto& e : accDb.catalog())
-        if (e.kind == storage::ObjectKind::Table && plain(e.name)) {
-            bool namesOk = true;
-            for (const auto& c : accDb.columns(e.name)) namesOk = namesOk && plain(c.name);
-            if (namesOk) copyTable(acc, fox, e.name, "[" + e.name + "]", e.name);
+        if (e.kind == storage::ObjectKind::Table) {
+            try {
+                copyTable(acc, fox, e.name, "[" + e.name + "]", "`" + e.name + "`", true);
+            } catch (const std::exception& ex) {
+                std::printf("%s | table %s not copied: %s\n", GetParam(), e.name.c_str(), ex.what());
+            }
         }
 
-    int translated = 0, compared = 0;
+    // Every view is stored first, as the transfer's script stores them, so
+    // that a view reading another finds it.
+    struct Item {
+        std::string name, sql, translated;
+    };
+    std::vector<Item> items;
     for (const auto& e : accDb.catalog()) {
         if (e.kind != storage::ObjectKind::View && e.kind != storage::ObjectKind::Query) continue;
         const std::string sql = accDb.querySql(e.name);
         const auto r = translateQuery(sql, Dialect::Access, Dialect::FoxPro, &accDb);
-        std::string line = std::string(GetParam()) + " | " + e.name + " | ";
         if (!r.ok()) {
-            std::printf("%sno | %s", line.c_str(), r.report().c_str());
+            std::printf("%s | %s | no | %s", GetParam(), e.name.c_str(), r.report().c_str());
             continue;
         }
-        ++translated;
         Parser strict(Dialect::FoxPro);
         strict.setStrictFoxPro(true);
         EXPECT_NO_THROW(strict.parseSelect(r.sql)) << e.name << ": " << r.sql;
-
-        const std::string view = viewName(e.name);
-        ASSERT_NO_THROW(fox.Execute("CREATE VIEW " + view + " AS " + r.sql)) << r.sql;
+        ASSERT_NO_THROW(fox.Execute("CREATE VIEW [" + e.name + "] AS " + r.sql)) << r.sql;
+        items.push_back({e.name, sql, r.sql});
+    }
+    int compared = 0;
+    for (const auto& it : items) {
+        const std::string line = std::string(GetParam()) + " | " + it.name + " | ";
+        if (hasParameters(it.translated)) {
+            // Without values for its parameters a query returns no rows to compare.
+            std::printf("%syes | parameters: parsed and stored, rows not compared\n", line.c_str());
+            continue;
+        }
         Recordset want, got;
         try {
-            want.Open(sql, acc);
+            want.Open(it.sql, acc);
         } catch (const std::exception& ex) {
             std::printf("%syes | the original does not run here: %s\n", line.c_str(), ex.what());
             continue;
         }
-        ASSERT_NO_THROW(got.Open("SELECT * FROM " + view, fox)) << r.sql;
+        // A FoxPro statement names the view as the table rule names it.
+        ASSERT_NO_THROW(got.Open("SELECT * FROM " + storage::foxProName(it.name), fox)) << it.translated;
         const auto a = rowsOf(want), b = rowsOf(got);
-        EXPECT_EQ(a.size(), b.size()) << e.name << "\n" << sql << "\n" << r.sql;
-        EXPECT_EQ(firstDifference(a, b), "") << e.name << "\n" << r.sql;
+        EXPECT_EQ(a.size(), b.size()) << it.name << "\n" << it.sql << "\n" << it.translated;
+        EXPECT_EQ(firstDifference(a, b), "") << it.name << "\n" << it.translated;
         ++compared;
         std::printf("%syes | %zu rows the same\n", line.c_str(), a.size());
     }
-    std::printf("%s: %d translated, %d compared\n", GetParam(), translated, compared);
+    std::printf("%s: %zu translated, %d compared\n", GetParam(), items.size(), compared);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, AccessToFoxPro,
@@ -217,8 +233,13 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, AccessToFoxPro,
                                            "access/jackcess/V2000/queryTestV2000.mdb",
                                            "access/jackcess/V2007/queryTestV2007.accdb",
                                            "access/jackcess/V2010/queryTestV2010.accdb",
+                                           "access/jackcess/V2007/odbcLinkerTestV2007.accdb",
                                            "access/mdbtestdata/nwind.mdb",
-                                           "access/mdbtestdata/ASampleDatabase.accdb"));
+                                           "access/mdbtestdata/ASampleDatabase.accdb",
+                                           "access/ucanaccess/accessLike.mdb",
+                                           "access/ucanaccess/badDb.accdb",
+                                           "access/ucanaccess/parameters.accdb",
+                                           "access/ucanaccess/reservedWordLeave.mdb"));
 
 // ---- FoxPro views to saved Access queries ----
 
@@ -254,6 +275,7 @@ TEST_P(FoxProToAccess, SavedQueriesReturnTheRowsOfTheViews) {
             std::printf("%s | %s | no | %s", GetParam(), e.name.c_str(), r.report().c_str());
             continue;
         }
+        EXPECT_NO_THROW(Parser(Dialect::Access).parseSelect(r.sql)) << e.name << ": " << r.sql;
         items.push_back({e.name, sql, r.sql});
     }
 
@@ -308,9 +330,13 @@ TEST_P(FoxProToAccess, SavedQueriesReturnTheRowsOfTheViews) {
                 std::printf("%s | %s | yes | stored; rows not compared (joins a view: too slow here)\n", GetParam(), it.name.c_str());
                 continue;
             }
+            if (hasParameters(it.sql)) {
+                std::printf("%s | %s | yes | parameters: stored, rows not compared\n", GetParam(), it.name.c_str());
+                continue;
+            }
             Recordset want, got;
             try {
-                want.Open("SELECT * FROM " + it.name, fox);
+                want.Open("SELECT * FROM " + storage::foxProName(it.name), fox);
             } catch (const std::exception& ex) {
                 if (std::string(ext) == ".mdb")
                     std::printf("%s | %s | yes | the view does not open here: %s\n", GetParam(), it.name.c_str(), ex.what());

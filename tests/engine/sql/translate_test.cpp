@@ -2,6 +2,7 @@
 // and the strict FoxPro reading the checks of translated views rely on.
 #include "sql/parser.h"
 #include "sql/translate.h"
+#include "storage/storage.h"
 
 #include <gtest/gtest.h>
 
@@ -82,14 +83,16 @@ TEST(TranslateToFoxPro, WhatWouldChangeTheRowsIsReported) {
     };
     const Case cases[] = {
         {"TRANSFORM Sum(x) SELECT a FROM t GROUP BY a PIVOT b", "crosstab TRANSFORM ... PIVOT"},
-        {"PARAMETERS p Text ( 255 ); SELECT * FROM t WHERE a = p", "PARAMETERS declaration"},
+        {"PARAMETERS [p] Text ( 255 ); SELECT a AS p FROM t WHERE a = p", "parameter [p]"},
         {"UPDATE t SET a = 1", "action query UPDATE"},
+        // Named as an action query also where the text does not parse.
+        {"PARAMETERS [x] Long; INSERT INTO t (a) VALUES ([x], 1", "action query INSERT INTO"},
+        {"create table (", "action query CREATE TABLE"},
         {"SELECT * INTO u FROM t", "SELECT ... INTO"},
         {"SELECT Format(d, 'mmmm') FROM t", "function Format"},
         {"SELECT First(a) FROM t", "function First"},
         {"SELECT Foo(a) FROM t", "function Foo"},
         {"SELECT TOP 3 a FROM t", "TOP without ORDER BY"},
-        {"SELECT [Order Details].x FROM [Order Details]", "table 'Order Details'"},
         {"SELECT a & b FROM t", "& with [a]"},
         {"SELECT a Mod 2 FROM t", "Mod on values that may not be whole numbers"},
         {"SELECT * FROM t WHERE a LIKE 'A#*'", "LIKE pattern 'A#*'"},
@@ -107,11 +110,49 @@ TEST(TranslateToFoxPro, WhatWouldChangeTheRowsIsReported) {
     }
 }
 
+TEST(TranslateToFoxPro, NamesWithBlanksAreTheNamesTheTransferGives) {
+    // The transfer to FoxPro names fields by storage::foxProNames; FoxPro
+    // statements name a long table name with '_' for its blanks.
+    EXPECT_EQ(toFox("SELECT [Order Details].[Unit Price], [Asset No] AS [No.] FROM [Order Details] ORDER BY [Order Details].[2nd]"),
+              "SELECT Order_Details.Unit_Price, Asset_No AS No_ FROM Order_Details ORDER BY Order_Details._2nd");
+    EXPECT_TRUE(parsesStrict("SELECT Order_Details.Unit_Price, Asset_No AS No_ FROM Order_Details ORDER BY Order_Details._2nd"));
+    EXPECT_EQ(storage::foxProName("Größe in cm"), "Größe_in_cm");
+    EXPECT_EQ(storage::foxProName(""), "_");
+    EXPECT_EQ(storage::foxProName(std::string(130, 'a')).size(), 128u);
+    // A clash with an earlier field, letter case ignored, takes a number.
+    EXPECT_EQ(storage::foxProNames({"Unit Price", "unit_price", "Unit-Price", "ID"}),
+              (std::vector<std::string>{"Unit_Price", "unit_price_2", "Unit_Price_3", "ID"}));
+    // The cut never splits a character.
+    const std::string longName = std::string(127, 'a') + "é";
+    EXPECT_EQ(storage::foxProName(longName), std::string(127, 'a'));
+}
+
+TEST(TranslateToFoxPro, ParametersBecomeFoxProParameters) {
+    // Access writes a declared name without brackets; it runs up to the type.
+    const auto q = Parser(Dialect::Access).parseSelect(
+        "PARAMETERS Beginning Date DateTime, [Who?] Text ( 255 );\r\nSELECT a FROM t WHERE d Between [Beginning Date] And Now()");
+    ASSERT_EQ(q->parameters.size(), 2u);
+    EXPECT_EQ(q->parameters[0].name, "Beginning Date");
+    EXPECT_EQ(q->parameters[1].type, "Text");
+    EXPECT_EQ(q->parameters[1].size, 255);
+    EXPECT_EQ(toSql(*q, Dialect::Access).rfind("PARAMETERS [Beginning Date] DateTime, [Who?] Text (255); SELECT ", 0), 0u);
+
+    const std::string fox = toFox("PARAMETERS [Beginning Date] DateTime, [Who?] Text (255); "
+                                  "SELECT a FROM t WHERE d >= [Beginning Date] AND n = [Who?]");
+    EXPECT_EQ(fox, "SELECT a FROM t WHERE (d >= ?Beginning_Date) AND (UPPER(n) == UPPER(?Who_))");
+    EXPECT_TRUE(parsesStrict(fox));
+    // A FoxPro parameter is a value of its own in the tree; running it without a value is an error.
+    const auto v = Parser(Dialect::FoxPro).parseSelect(fox);
+    EXPECT_EQ(v->where->args[0]->args[1]->kind, Expr::Kind::Parameter);
+    EXPECT_EQ(toSql(*v->where->args[0]->args[1], Dialect::FoxPro), "?Beginning_Date");
+}
+
 TEST(TranslateToFoxPro, TextFromLiteralsComparesAsAccessDoes) {
     // Access compares text ignoring letter case and joins Null with & as
     // an empty text; FoxPro does neither on its own.
     EXPECT_EQ(toFox("SELECT 'a' & 'b' FROM t WHERE x = 'Ab' Or y LIKE 'a*c?'"),
               "SELECT 'a' + 'b' FROM t WHERE (UPPER(x) == 'AB') OR (UPPER(y) LIKE 'A%C_')");
+    EXPECT_EQ(toFox("SELECT 'a' & Null, 'a' + Null FROM t"), "SELECT 'a' + NVL(.NULL., ''), 'a' + .NULL. FROM t");
     EXPECT_EQ(toFox("SELECT * FROM t WHERE x In ('a', 'B') And y <> 'c'"),
               "SELECT * FROM t WHERE ((UPPER(x) == 'A' OR UPPER(x) == 'B')) AND (NOT (UPPER(y) == 'C'))");
 }
@@ -133,7 +174,9 @@ TEST(TranslateToAccess, FoxProFormsBecomeAccessForms) {
               "GROUP BY Year([d]) ORDER BY Year([d])");
     EXPECT_EQ(toAccess("SELECT NVL(a, 0), INT(b), LIKE_ FROM t WHERE c LIKE 'x%y_'"),
               "SELECT IIf([a] Is Null, 0, [a]), Fix([b]), [LIKE_] FROM [t] WHERE [c] LIKE 'x*y?'");
-    EXPECT_EQ(toAccess("SELECT * FROM t WHERE c = ?p"), "!cannot translate: parameter ?p (parameterised views are not translated)\n");
+    // Without the container the fields are not known: ?p could become a field's name.
+    EXPECT_EQ(toAccess("SELECT * FROM t WHERE c = ?p"),
+              "!cannot translate: parameter ?p (the fields of its tables are not known, so Access might read a field instead)\n");
     EXPECT_EQ(toAccess("SELECT EMPTY(x) FROM t"), "!cannot translate: function EMPTY of a value that is not a date (what is empty differs by type)\n");
 }
 
