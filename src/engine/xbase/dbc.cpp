@@ -380,6 +380,28 @@ std::unique_ptr<Container> Container::open(const std::string& dbcPath, Mode mode
 
 std::unique_ptr<Container> Container::create(const std::string& dbcPath) {
     if (fileExists(dbcPath)) throw Error("The database container " + dbcPath + " already exists");
+    for (const char* ext : {".dct", ".dcx"})
+        if (fileExists(companionPath(dbcPath, ext)))
+            throw Error("Cannot make the database container " + dbcPath + ": the file " + companionPath(dbcPath, ext) +
+                        " is in the way");
+    // Built under a temporary name and put in place whole: another program
+    // never finds the container without its memo or index.
+    std::string built = DbfTable::buildingPath(fs::path(dbcPath).parent_path().string());
+    built = built.substr(0, built.size() - 4) + ".dbc";
+    build(built);
+    try {
+        DbfTable::renameFiles(built, dbcPath);
+    } catch (...) {
+        try {
+            DbfTable::dropFiles(built);
+        } catch (...) {
+        }
+        throw;
+    }
+    return open(dbcPath, Mode::ReadWrite);
+}
+
+void Container::build(const std::string& dbcPath) {
     std::vector<FieldSpec> fields = {
         {"OBJECTID", 'I', 4, 0, false, true},   {"PARENTID", 'I', 4, 0, false, true},
         {"OBJECTTYPE", 'C', 10, 0, false, false}, {"OBJECTNAME", 'C', 128, 0, false, false},
@@ -417,8 +439,6 @@ std::unique_ptr<Container> Container::create(const std::string& dbcPath) {
         impl->table->begin();
         StructuralIndex::rebuild(*impl->table, StructuralIndex::indexPathFor(dbcPath), tags);
         impl->table->commit();
-        impl->load();
-        return std::unique_ptr<Container>(new Container(std::move(impl)));
     } catch (...) {
         try {
             DbfTable::dropFiles(dbcPath);

@@ -234,6 +234,8 @@ public:
 private:
     struct Impl;
     explicit Container(std::unique_ptr<Impl> impl);
+    // Writes a new, empty container at dbcPath.
+    static void build(const std::string& dbcPath);
     std::unique_ptr<Impl> impl_;
 };
 
