@@ -1231,7 +1231,7 @@ void DbfTable::Impl::flushIfFull()
     if (!listeners.empty())
         limit = static_cast<std::size_t>(std::clamp<std::uint64_t>(std::uint64_t(committedCount) * header.recordLength,
                                                                    kWriteChunk, kIndexedChunkMax));
-    if (pendingRecords.size() >= limit || (memo && memo->pendingBytes() >= kMemoChunk))
+    if (pendingRecords.size() >= limit || (memo && memo->pendingBytes() >= std::max(kMemoChunk, limit)))
         flush();
 }
 
