@@ -295,6 +295,12 @@ void FreeTableDatabase::createTable(const storage::TableSpec& spec)
     opts.codePageMark = 0x03;
     opts.memoBlockSize = format == TableFormat::VisualFoxPro ? 64 : 512;
     opts.memoStem = spec.name;
+    // Files the table would take the names of, left by an earlier table.
+    const std::string target = folder_ + "/" + spec.name + ".dbf";
+    for (const char* ext : {".fpt", ".dbt", ".cdx"})
+        if (fileExists(companionPath(target, ext)))
+            throw Error("Cannot create the table \"" + spec.name + "\": the file \"" + companionPath(target, ext) +
+                        "\" is in the way.");
     const std::string built = DbfTable::buildingPath(folder_);
     DbfTable::create(built, fields, opts);
     building_.push_back({spec.name, built, {}, {}, {}});
