@@ -1012,19 +1012,26 @@ std::int64_t Executor::Impl::executeSelectInto(Select& sel) {
             spec.columns.push_back(specFromDef(c));
         }
     }
-    d.createTable(spec);
-    cache.valid = false;
-    const std::vector<ColumnDef> created = d.columns(into.name);
-    if (created.size() != spec.columns.size())
-        throw Error("Table '" + into.name + "' was created with " + std::to_string(created.size()) + " of its "
-                    + std::to_string(spec.columns.size()) + " columns.");
-    std::vector<int> mapping(created.size());
-    for (std::size_t i = 0; i < mapping.size(); ++i) mapping[i] = static_cast<int>(i);
+    // The table is made inside the batch that fills it, so that a database
+    // that builds new tables aside shows it only with its rows.
     const bool separate = &d != &db;
     if (separate) d.beginBatch();
+    try {
+        d.createTable(spec);
+    } catch (...) {
+        if (separate) d.endBatch();
+        throw;
+    }
+    cache.valid = false;
     std::int64_t n = 0;
     try {
-        n = appendRows(*cursor, d, created.empty() ? into.name : into.name, created, mapping);
+        const std::vector<ColumnDef> created = d.columns(into.name);
+        if (created.size() != spec.columns.size())
+            throw Error("Table '" + into.name + "' was created with " + std::to_string(created.size()) + " of its "
+                        + std::to_string(spec.columns.size()) + " columns.");
+        std::vector<int> mapping(created.size());
+        for (std::size_t i = 0; i < mapping.size(); ++i) mapping[i] = static_cast<int>(i);
+        n = appendRows(*cursor, d, into.name, created, mapping);
     } catch (...) {
         // A copy that stopped half-way is not left behind as if it were whole.
         try { d.dropTable(into.name); } catch (const Error&) {}

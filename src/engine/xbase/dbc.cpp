@@ -380,6 +380,28 @@ std::unique_ptr<Container> Container::open(const std::string& dbcPath, Mode mode
 
 std::unique_ptr<Container> Container::create(const std::string& dbcPath) {
     if (fileExists(dbcPath)) throw Error("The database container " + dbcPath + " already exists");
+    for (const char* ext : {".dct", ".dcx"})
+        if (fileExists(companionPath(dbcPath, ext)))
+            throw Error("Cannot make the database container " + dbcPath + ": the file " + companionPath(dbcPath, ext) +
+                        " is in the way");
+    // Built under a temporary name and put in place whole: another program
+    // never finds the container without its memo or index.
+    std::string built = DbfTable::buildingPath(fs::path(dbcPath).parent_path().string());
+    built = built.substr(0, built.size() - 4) + ".dbc";
+    build(built);
+    try {
+        DbfTable::renameFiles(built, dbcPath);
+    } catch (...) {
+        try {
+            DbfTable::dropFiles(built);
+        } catch (...) {
+        }
+        throw;
+    }
+    return open(dbcPath, Mode::ReadWrite);
+}
+
+void Container::build(const std::string& dbcPath) {
     std::vector<FieldSpec> fields = {
         {"OBJECTID", 'I', 4, 0, false, true},   {"PARENTID", 'I', 4, 0, false, true},
         {"OBJECTTYPE", 'C', 10, 0, false, false}, {"OBJECTNAME", 'C', 128, 0, false, false},
@@ -417,8 +439,6 @@ std::unique_ptr<Container> Container::create(const std::string& dbcPath) {
         impl->table->begin();
         StructuralIndex::rebuild(*impl->table, StructuralIndex::indexPathFor(dbcPath), tags);
         impl->table->commit();
-        impl->load();
-        return std::unique_ptr<Container>(new Container(std::move(impl)));
     } catch (...) {
         try {
             DbfTable::dropFiles(dbcPath);
@@ -479,7 +499,7 @@ std::string Container::pathPropertyFor(const std::string& dbfPath) const {
     return lowerAscii(relativeWindowsPath(dbf, fs::absolute(impl_->path).parent_path()));
 }
 
-void Container::addTable(const NewDbcTable& t) {
+void Container::addTable(const NewDbcTable& t, const std::string& builtAt) {
     if (t.name.empty()) throw Error(impl_->path + ": a table needs a name");
     if (impl_->findLive("Table", t.name) || impl_->findLive("View", t.name))
         throw Error(impl_->path + ": the container already holds an object named '" + t.name + "'");
@@ -501,19 +521,26 @@ void Container::addTable(const NewDbcTable& t) {
     const std::string file = fs::path(t.dbfPath).is_absolute()
                                  ? t.dbfPath
                                  : (fs::path(impl_->path).parent_path() / t.dbfPath).string();
-    if (!fileExists(file))
-        throw Error(impl_->path + ", table '" + t.name + "': its file " + file + " does not exist");
+    const std::string& existing = builtAt.empty() ? file : builtAt;
+    if (!fileExists(existing))
+        throw Error(impl_->path + ", table '" + t.name + "': its file " + existing + " does not exist");
+    if (!builtAt.empty() && fs::path(builtAt).parent_path() != fs::path(file).parent_path())
+        throw Error(impl_->path + ", table '" + t.name + "': it was built in another folder than " + file);
     {
-        const auto member = DbfTable::open(file);
+        const auto member = DbfTable::open(existing);
         if (member->fields().size() != t.fieldNames.size())
             throw Error(impl_->path + ", table '" + t.name + "': " + std::to_string(t.fieldNames.size()) +
                         " field names were given for the " + std::to_string(member->fields().size()) +
                         " fields of " + file);
         if (lowerAscii(member->header().backlink) != lowerAscii(backlinkFor(file)))
-            throw Error(impl_->path + ", table '" + t.name + "': " + file + " names '" + member->header().backlink +
+            throw Error(impl_->path + ", table '" + t.name + "': " + existing + " names '" + member->header().backlink +
                         "' as its database instead of '" + backlinkFor(file) + "'");
     }
     impl_->write([&] {
+        // The table's files take their names under the container's journal:
+        // a crash before the records are whole removes them again.
+        if (!builtAt.empty())
+            DbfTable::placeFiles(builtAt, file, *impl_->table->journal());
         std::int32_t id = impl_->nextObjectId();
         const std::int32_t tableId = id;
         std::vector<DbcProperty> ps = {DbcProperty::byte(dbc_prop::kObjectClass, 1),

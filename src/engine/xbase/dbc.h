@@ -213,8 +213,11 @@ public:
     // covering the .dbc, .dct and .dcx: after a crash the container is as
     // before or as after the call)
     // Adds the Table record with its Field and Index records.  Refuses a
-    // name already used by a live table or view.
-    void addTable(const NewDbcTable& table);
+    // name already used by a live table or view.  With builtAt, the table
+    // was built there (a .dbf in the same folder, with its memo and index)
+    // and is moved to table.dbfPath inside the same transaction, before the
+    // records are written: after a crash both are done or neither.
+    void addTable(const NewDbcTable& table, const std::string& builtAt = {});
     // Marks the table's records deleted (with its fields, indexes and the
     // relations it takes part in); with deleteFiles also removes its .dbf,
     // memo and .cdx.
@@ -231,6 +234,8 @@ public:
 private:
     struct Impl;
     explicit Container(std::unique_ptr<Impl> impl);
+    // Writes a new, empty container at dbcPath.
+    static void build(const std::string& dbcPath);
     std::unique_ptr<Impl> impl_;
 };
 

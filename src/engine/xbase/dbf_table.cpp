@@ -9,9 +9,13 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <dirent.h>
 #include <limits>
 #include <optional>
+#include <unistd.h>
 
 namespace qm::xbase {
 
@@ -22,6 +26,8 @@ __extension__ typedef __int128 Int128;
 constexpr std::size_t kDescriptor = 32;
 constexpr std::size_t kBacklink = 263;
 constexpr std::size_t kWriteChunk = 1 << 20;   // records buffered before they go to the file
+constexpr std::uint64_t kIndexedChunkMax = std::uint64_t(64) << 20; // the same for a table with a structural index
+constexpr std::size_t kMemoChunk = 2 << 20;     // memo bytes buffered before a step goes out
 constexpr std::size_t kReadChunk = 256 * 1024; // bytes of records read at once
 constexpr std::int32_t kJdnEpoch = 2415019;    // Julian day number of 1899-12-30
 constexpr std::int64_t kMsPerDay = 86400000;
@@ -412,10 +418,14 @@ struct DbfTable::Impl {
     void beginShared(Journal& j);
     void startWrite();
     void flush();
+    void flushIfFull();
     void commit();
     void rollback();
     void reload();
     void touchDate();
+
+    DbfTable* self = nullptr; // for the listeners
+    bool flushing = false;    // the listeners are at work inside flush()
 };
 
 void DbfTable::Impl::parseHeader()
@@ -1135,9 +1145,13 @@ void DbfTable::Impl::touchDate()
 
 void DbfTable::Impl::flush()
 {
-    if (!journal)
+    if (!journal || flushing)
         return;
-    // Memo blocks first: records never point at memo data that is not there.
+    // What another program sees stays whole at every step: memo blocks and
+    // the memo file's next free block first (records never point at memo
+    // data that is not there), then the records, then what the listeners
+    // derive from them (the structural index), and last the header's
+    // record count, which makes the step visible to readers that go by it.
     if (memo)
         memo->flush(journal);
     if (!pendingRecords.empty() || headerDirty || !patches.empty()) {
@@ -1173,22 +1187,52 @@ void DbfTable::Impl::flush()
         journal->sync();
 
         if (!pendingRecords.empty()) {
+            // The records and the end-of-file mark in one write.
+            pendingRecords.push_back('\x1A');
             file.writeAt(recordOffset(pendingFirst), pendingRecords);
             pendingRecords.clear();
+        } else {
+            const char eof = 0x1A;
+            file.writeAt(newEnd, &eof, 1);
         }
         for (const auto& [offset, bytes] : patches)
             file.writeAt(offset, bytes);
         patches.clear();
-        const char eof = 0x1A;
-        file.writeAt(newEnd, &eof, 1);
         if (size > newEnd + 1)
             file.truncate(newEnd + 1);
-        file.writeAt(0, rawHeader);
+        fileSize = newEnd + 1;
         committedCount = header.recordCount;
         pendingFirst = committedCount + 1;
+        if (self && !listeners.empty()) {
+            // The listeners read the records back (through reader()): they
+            // are in the file now, and the header waits for them.
+            flushing = true;
+            try {
+                for (auto* l : listeners)
+                    l->beforeCommit(*self);
+            } catch (...) {
+                flushing = false;
+                throw;
+            }
+            flushing = false;
+        }
+        file.writeAt(0, rawHeader);
         headerDirty = false;
-        fileSize = newEnd + 1;
     }
+}
+
+// A step of a long write goes out once enough is buffered.  A table with a
+// structural index rebuilds it at every step, so its steps grow with the
+// table (up to a bound on the memory they hold): the total work stays a
+// small multiple of one rebuild.
+void DbfTable::Impl::flushIfFull()
+{
+    std::size_t limit = kWriteChunk;
+    if (!listeners.empty())
+        limit = static_cast<std::size_t>(std::clamp<std::uint64_t>(std::uint64_t(committedCount) * header.recordLength,
+                                                                   kWriteChunk, kIndexedChunkMax));
+    if (pendingRecords.size() >= limit || (memo && memo->pendingBytes() >= std::max(kMemoChunk, limit)))
+        flush();
 }
 
 void DbfTable::Impl::commit()
@@ -1241,7 +1285,7 @@ void DbfTable::Impl::reload()
 
 // ---- DbfTable ---------------------------------------------------------------
 
-DbfTable::DbfTable(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+DbfTable::DbfTable(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) { impl_->self = this; }
 
 DbfTable::~DbfTable()
 {
@@ -1389,9 +1433,17 @@ void DbfTable::readRecord(std::uint32_t recno, std::string& raw) const
 {
     if (recno < 1 || recno > impl_->header.recordCount)
         throw Error("The table \"" + impl_->path + "\" has no record " + std::to_string(recno) + ".");
-    impl_->flush();
-    raw.resize(impl_->header.recordLength);
-    impl_->file.readExact(impl_->recordOffset(recno), raw.data(), raw.size(), "a record");
+    // Read from what is buffered: a read does not make the table write.
+    const Impl& t = *impl_;
+    if (!t.pendingRecords.empty() && recno >= t.pendingFirst) {
+        raw.assign(t.pendingRecords, std::size_t(recno - t.pendingFirst) * t.header.recordLength, t.header.recordLength);
+        return;
+    }
+    raw.resize(t.header.recordLength);
+    t.file.readExact(t.recordOffset(recno), raw.data(), raw.size(), "a record");
+    auto patch = t.patches.find(t.recordOffset(recno));
+    if (patch != t.patches.end())
+        raw.replace(0, patch->second.size(), patch->second);
 }
 
 void DbfTable::decodeField(std::span<const std::uint8_t> raw, std::size_t field, Value& out) const
@@ -1431,6 +1483,7 @@ void DbfTable::commit()
         return;
     try {
         impl_->flush();
+        // Listeners with work left over although nothing was buffered.
         for (auto* l : impl_->listeners)
             l->beforeCommit(*this);
         impl_->commit();
@@ -1497,16 +1550,9 @@ std::uint32_t DbfTable::append(std::span<const Value> values)
         t.pendingRecords.append(t.scratch);
         t.header.recordCount = recno;
         t.headerDirty = true;
-        if (t.pendingRecords.size() >= kWriteChunk) {
-            t.journal->protectRange(t.path, t.recordOffset(t.pendingFirst),
-                                    static_cast<std::uint32_t>(t.pendingRecords.size() + 1));
-            t.journal->sync();
-            t.file.writeAt(t.recordOffset(t.pendingFirst), t.pendingRecords);
-            t.pendingFirst += static_cast<std::uint32_t>(t.pendingRecords.size() / t.header.recordLength);
-            t.pendingRecords.clear();
-        }
         for (auto* l : t.listeners)
             l->recordsAppended(*this, recno, 1);
+        t.flushIfFull();
         return recno;
     });
 }
@@ -1541,6 +1587,7 @@ std::uint32_t DbfTable::appendRaw(std::span<const std::uint8_t> record, std::spa
         t.headerDirty = true;
         for (auto* l : t.listeners)
             l->recordsAppended(*this, recno, 1);
+        t.flushIfFull();
         return recno;
     });
 }
@@ -1854,8 +1901,12 @@ std::unique_ptr<DbfTable> DbfTable::create(const std::string& pathIn, const std:
             journal.protectFile(memoPath);
         journal.sync();
         if (!memoPath.empty()) {
-            std::string stem = fileNameOf(path);
-            stem = upperAscii(stem.substr(0, stem.find_last_of('.')));
+            std::string stem = options.memoStem;
+            if (stem.empty()) {
+                stem = fileNameOf(path);
+                stem = stem.substr(0, stem.find_last_of('.'));
+            }
+            stem = upperAscii(stem);
             std::uint16_t bs = memoKind == MemoKind::Fpt ? options.memoBlockSize : 512;
             MemoFile::createEmpty(memoPath, memoKind, bs, stem);
         }
@@ -1935,6 +1986,81 @@ void DbfTable::renameFiles(const std::string& dbfPathIn, const std::string& newD
     journal.execute();
 }
 
+namespace {
+
+constexpr std::string_view kBuildingPrefix = "~qm";
+
+// The process id in the name of a file of a table being built, or 0.
+long buildingOwner(std::string_view name)
+{
+    if (name.substr(0, kBuildingPrefix.size()) != kBuildingPrefix)
+        return 0;
+    std::size_t i = kBuildingPrefix.size();
+    long pid = 0;
+    std::size_t digits = 0;
+    for (; i < name.size() && name[i] >= '0' && name[i] <= '9' && digits < 10; ++i, ++digits)
+        pid = pid * 10 + (name[i] - '0');
+    if (digits == 0 || i >= name.size() || name[i] != '-')
+        return 0;
+    std::size_t j = i + 1;
+    while (j < name.size() && name[j] >= '0' && name[j] <= '9')
+        ++j;
+    if (j == i + 1 || j >= name.size() || name[j] != '.')
+        return 0;
+    return pid;
+}
+
+bool processGone(long pid)
+{
+    return pid != static_cast<long>(::getpid()) && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+} // namespace
+
+std::string DbfTable::buildingPath(const std::string& folder)
+{
+    static std::atomic<unsigned> counter{0};
+    std::string dir = folder.empty() ? std::string(".") : folder;
+    if (dir.back() != '/')
+        dir += '/';
+    for (;;) {
+        const std::string stem = dir + std::string(kBuildingPrefix) + std::to_string(::getpid()) + "-" +
+                                 std::to_string(++counter);
+        bool taken = false;
+        for (const char* ext : {".dbf", ".fpt", ".dbt", ".cdx", ".dbf.qmj"})
+            taken = taken || fileExists(stem + ext);
+        if (!taken)
+            return absolutePath(stem + ".dbf");
+    }
+}
+
+void DbfTable::placeFiles(const std::string& builtDbfIn, const std::string& finalDbfIn, Journal& journal)
+{
+    const std::string builtDbf = absolutePath(builtDbfIn);
+    const std::string finalDbf = absolutePath(finalDbfIn);
+    if (!fileExists(builtDbf))
+        throw Error("The new table \"" + builtDbf + "\" does not exist.");
+    std::string finalStem = fileNameOf(finalDbf);
+    finalStem = finalStem.substr(0, finalStem.find_last_of('.'));
+    const std::string dir = directoryOf(finalDbf);
+    std::vector<std::pair<std::string, std::string>> moves;
+    for (const auto& c : companions(builtDbf)) {
+        const std::string name = fileNameOf(c);
+        moves.emplace_back(c, dir + finalStem + name.substr(name.find_last_of('.')));
+    }
+    moves.emplace_back(builtDbf, finalDbf); // last
+    for (const auto& [from, to] : moves)
+        if (fileExists(to))
+            throw Error("Cannot put the new table \"" + fileNameOf(finalDbf) + "\" in place: the file \"" + to +
+                        "\" already exists.");
+    for (const auto& [from, to] : moves)
+        journal.protectFile(to);
+    journal.sync();
+    for (const auto& [from, to] : moves)
+        renameFile(from, to);
+    syncDirectoryOf(finalDbf);
+}
+
 void DbfTable::recoverFolder(const std::string& folder)
 {
     DIR* d = ::opendir(folder.empty() ? "." : folder.c_str());
@@ -1966,6 +2092,22 @@ void DbfTable::recoverFolder(const std::string& folder)
             Journal::recover(jp);
         }
     }
+    // What killed processes left of tables they were building.  (A process
+    // still at work keeps its files; so does this one.)
+    d = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!d)
+        return;
+    std::vector<std::string> leftovers;
+    while (dirent* ent = ::readdir(d)) {
+        std::string n = ent->d_name;
+        if (n.size() > ext.size() && n.compare(n.size() - ext.size(), ext.size(), ext) == 0)
+            continue; // a journal of a live writer
+        if (long pid = buildingOwner(n); pid != 0 && processGone(pid))
+            leftovers.push_back(dir + n);
+    }
+    ::closedir(d);
+    for (const auto& f : leftovers)
+        removeFile(f);
 }
 
 } // namespace qm::xbase

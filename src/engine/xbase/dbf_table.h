@@ -122,6 +122,7 @@ struct CreateOptions {
     bool structuralCdx = false;         // sets table flag 0x01 (the caller writes the .cdx)
     bool containerFile = false;         // the table is itself a .dbc (flags 0x07, memo file .dct)
     std::string memoExtension;          // "" = by format: ".fpt" / ".dbt" (".dct" for a container)
+    std::string memoStem;               // the table name a dBase IV memo header holds; "" = the .dbf's stem
 };
 
 // Observer of changes to a table, for the structural index and the
@@ -254,9 +255,23 @@ public:
     // crash-safe in the same way.
     static void renameFiles(const std::string& dbfPath, const std::string& newDbfPath);
     // Completes or rolls back interrupted writes for every journal in the
-    // folder (not its sub-folders).  Called by the folder and container
-    // databases when they open a folder for writing.
+    // folder (not its sub-folders), then removes what killed processes left
+    // of tables they were building (see buildingPath).  Called by the folder
+    // and container databases when they open a folder for writing.
     static void recoverFolder(const std::string& folder);
+
+    // New tables are built under a temporary name in their folder and put in
+    // place when they are whole: "~qm<process id>-<n>.dbf" (memo and index
+    // beside it).  Names starting with '~' are not listed as tables.  This
+    // returns a name no file in the folder has yet.
+    static std::string buildingPath(const std::string& folder);
+    // Moves a table built at builtDbf (with its memo and structural index)
+    // to finalDbf in the same folder, inside the caller's undo journal: the
+    // final names are recorded as absent first, so that rolling the journal
+    // back removes them.  The memo and index go first and the .dbf last: a
+    // reader never finds the .dbf without them.  Fails, before anything is
+    // moved, when a file of a final name exists.
+    static void placeFiles(const std::string& builtDbf, const std::string& finalDbf, Journal& journal);
 
     struct Impl;
 private:

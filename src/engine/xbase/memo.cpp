@@ -28,7 +28,9 @@ void putLe32(char* p, std::uint32_t v)
 }
 
 constexpr std::size_t kWindow = 256 * 1024;
-constexpr std::size_t kFlushAt = 4 * 1024 * 1024;
+// Memos buffered before they go to the file on their own, ahead of the
+// header; a table flushes its memo file well before that (at most 64 MB).
+constexpr std::size_t kFlushAt = 80 * 1024 * 1024;
 constexpr std::uint64_t kMaxMemoFile = 0xFFFFFFFFull; // block numbers are 32-bit; VFP stops at 2 GB
 
 } // namespace

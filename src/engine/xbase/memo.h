@@ -55,6 +55,7 @@ public:
     void discard();
     void sync() { file_.sync(); }
     bool hasPending() const { return !pending_.empty() || headerDirty_; }
+    std::size_t pendingBytes() const { return pending_.size(); }
     // Size the file will have after flush.
     std::uint64_t endOffset() const;
     // The journal that must be synced before buffered memos reach the file.

@@ -273,11 +273,19 @@ XBaseDatabase::TableFile ContainerDatabase::tableFile(std::string_view table) {
     tf.file = m.file;
     tf.longNames = m.longNames;
     tf.member = true;
-    if (auto t = container_->findTable(m.name)) tf.primaryKey = t->primaryKey;
+    if (const Building* b = building(m.name)) tf.primaryKey = b->primaryKey;
+    else if (auto t = container_->findTable(m.name)) tf.primaryKey = t->primaryKey;
     return tf;
 }
 
 void ContainerDatabase::tagsChanged(const TableFile& t, const std::vector<CdxTag>& tags, const std::string& primaryKey) {
+    if (Building* b = building(t.name)) {
+        // Recorded in the container when the table is put in place.
+        b->tags.clear();
+        for (const CdxTag& tag : tags) b->tags.emplace_back(tag.name, (tag.options & cdx_option::kCandidate) != 0);
+        b->primaryKey = primaryKey;
+        return;
+    }
     std::vector<NewDbcTable::Index> records;
     for (const CdxTag& tag : tags) records.push_back({tag.name, (tag.options & cdx_option::kCandidate) != 0});
     container_->setTableIndexes(t.name, records, primaryKey);

@@ -170,6 +170,10 @@ FreeTableDatabase::~FreeTableDatabase()
             // The journal stays; the next open rolls the write back.
         }
     }
+    try {
+        placeBuiltTables();
+    } catch (...) {
+    }
 }
 
 void FreeTableDatabase::refresh()
@@ -192,6 +196,8 @@ void FreeTableDatabase::refresh()
     entries_.clear();
     for (auto& [n, p] : found)
         entries_.push_back({n, p});
+    for (const auto& b : building_)
+        entries_.push_back({b.name, b.file});
 }
 
 const FreeTableDatabase::Entry* FreeTableDatabase::lookup(std::string_view name)
@@ -288,12 +294,34 @@ void FreeTableDatabase::createTable(const storage::TableSpec& spec)
     opts.format = format;
     opts.codePageMark = 0x03;
     opts.memoBlockSize = format == TableFormat::VisualFoxPro ? 64 : 512;
-    const std::string p = folder_ + "/" + spec.name + ".dbf";
-    DbfTable::create(p, fields, opts);
-    if (!single_.empty())
-        created_.push_back(p);
+    opts.memoStem = spec.name;
+    // Files the table would take the names of, left by an earlier table.
+    const std::string target = folder_ + "/" + spec.name + ".dbf";
+    for (const char* ext : {".fpt", ".dbt", ".cdx"})
+        if (fileExists(companionPath(target, ext)))
+            throw Error("Cannot create the table \"" + spec.name + "\": the file \"" + companionPath(target, ext) +
+                        "\" is in the way.");
+    const std::string built = DbfTable::buildingPath(folder_);
+    DbfTable::create(built, fields, opts);
+    building_.push_back({spec.name, built, {}, {}, {}});
     refresh();
     createKeys(spec);
+    if (batchDepth_ == 0)
+        placeBuiltTables();
+}
+
+void FreeTableDatabase::place(const Building& b)
+{
+    const std::string target = folder_ + "/" + b.name + ".dbf";
+    // A table of the name that another program made meanwhile stays.
+    std::vector<std::pair<std::string, std::string>> found;
+    walk(folder_, found, 0);
+    for (const auto& [n, p] : found)
+        if (storage::namesEqual(n, b.name) && directoryOf(p) == directoryOf(target))
+            throw Error("A table \"" + b.name + "\" already exists in \"" + folder_ + "\"; the new one was not kept.");
+    DbfTable::renameFiles(b.file, target);
+    if (!single_.empty())
+        created_.push_back(target);
 }
 
 void FreeTableDatabase::dropTable(std::string_view name)
@@ -302,6 +330,7 @@ void FreeTableDatabase::dropTable(std::string_view name)
     const Entry e = require(name);
     closeWriter(e.path);
     DbfTable::dropFiles(e.path);
+    forgetBuilding(e.path);
     created_.erase(std::remove(created_.begin(), created_.end(), e.path), created_.end());
     refresh();
 }
@@ -313,6 +342,11 @@ void FreeTableDatabase::renameObject(std::string_view oldName, std::string_view 
     const Entry e = require(oldName);
     if (const Entry* other = lookup(newName); other && other->path != e.path)
         throw Error("A table \"" + std::string(newName) + "\" already exists in \"" + path_ + "\".");
+    if (Building* b = building(oldName)) {
+        b->name = std::string(newName); // its files get the name when it is put in place
+        refresh();
+        return;
+    }
     closeWriter(e.path);
     std::string ext = e.path.substr(e.path.size() - 4);
     std::string target = directoryOf(e.path) + std::string(newName) + ext;
@@ -386,6 +420,10 @@ ContainerDatabase::~ContainerDatabase()
         } catch (...) {
         }
     }
+    try {
+        placeBuiltTables();
+    } catch (...) {
+    }
 }
 
 std::vector<storage::CatalogEntry> ContainerDatabase::catalog()
@@ -394,6 +432,8 @@ std::vector<storage::CatalogEntry> ContainerDatabase::catalog()
     std::vector<storage::CatalogEntry> tables, views;
     for (const auto& t : container_->tables())
         tables.push_back({t.name, storage::ObjectKind::Table, "TABLE", storage::QueryKind::None});
+    for (const auto& b : building_)
+        tables.push_back({b.name, storage::ObjectKind::Table, "TABLE", storage::QueryKind::None});
     for (const auto& v : container_->views())
         views.push_back({v.name, storage::ObjectKind::View, "VIEW", storage::QueryKind::Select});
     auto byName = [](const storage::CatalogEntry& a, const storage::CatalogEntry& b) {
@@ -410,6 +450,8 @@ std::vector<storage::CatalogEntry> ContainerDatabase::catalog()
 
 std::optional<storage::CatalogEntry> ContainerDatabase::find(std::string_view name)
 {
+    if (const Building* b = building(name))
+        return storage::CatalogEntry{b->name, storage::ObjectKind::Table, "TABLE", storage::QueryKind::None};
     if (auto t = container_->findTable(name))
         return storage::CatalogEntry{t->name, storage::ObjectKind::Table, "TABLE", storage::QueryKind::None};
     if (auto v = container_->findView(name))
@@ -419,6 +461,8 @@ std::optional<storage::CatalogEntry> ContainerDatabase::find(std::string_view na
 
 ContainerDatabase::Member ContainerDatabase::member(std::string_view name)
 {
+    if (const Building* b = building(name))
+        return Member{b->name, b->file, b->longNames};
     auto t = container_->findTable(name);
     if (!t) {
         if (container_->findView(name))
@@ -496,43 +540,58 @@ void ContainerDatabase::createTable(const storage::TableSpec& spec)
         throw Error("\"" + spec.name + "\" cannot be the name of a table in a database container (1 to 128 characters).");
     if (find(spec.name))
         throw Error("A table or view \"" + spec.name + "\" already exists in \"" + path_ + "\".");
-    // The file is named after the table, made safe for the file system.
-    std::string stem;
-    for (unsigned char c : spec.name)
-        stem.push_back(std::isalnum(c) || c == '_' || c == '-' || c >= 0x80 ? static_cast<char>(std::tolower(c)) : '_');
-    std::string dir = directoryOf(path_);
-    std::string file = dir + stem + ".dbf";
-    for (int k = 2; fileExists(file); ++k)
-        file = dir + stem + "_" + std::to_string(k) + ".dbf";
-
     std::vector<std::string> taken;
     std::vector<FieldSpec> fields;
-    NewDbcTable record;
-    record.name = spec.name;
-    record.dbfPath = file;
+    Building b;
+    b.name = spec.name;
     for (const auto& c : spec.columns) {
         fields.push_back(fieldSpecFor(c, TableFormat::VisualFoxPro, taken));
         std::string longName = c.name;
         for (auto& ch : longName)
             ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-        record.fieldNames.push_back(longName);
+        b.longNames.push_back(longName);
     }
+    for (std::size_t i = 0; i < b.longNames.size(); ++i)
+        for (std::size_t j = i + 1; j < b.longNames.size(); ++j)
+            if (b.longNames[i] == b.longNames[j])
+                throw Error(path_ + ", table '" + spec.name + "': the field name '" + b.longNames[i] + "' is given twice");
+    const std::string dir = directoryOf(path_);
+    b.file = DbfTable::buildingPath(dir.empty() ? "." : dir);
     CreateOptions opts;
     opts.format = TableFormat::VisualFoxPro;
     opts.codePageMark = 0x03;
-    opts.backlink = container_->backlinkFor(file);
-    DbfTable::create(file, fields, opts);
-    try {
-        container_->addTable(record);
-    } catch (...) {
-        // The container refused the table: do not leave its files behind.
-        try {
-            DbfTable::dropFiles(file);
-        } catch (...) {
-        }
-        throw;
-    }
+    opts.backlink = container_->backlinkFor(b.file);
+    DbfTable::create(b.file, fields, opts);
+    building_.push_back(std::move(b));
     createKeys(spec);
+    if (batchDepth_ == 0)
+        placeBuiltTables();
+}
+
+void ContainerDatabase::place(const Building& b)
+{
+    // The file is named after the table, made safe for the file system.
+    std::string stem;
+    for (unsigned char c : b.name)
+        stem.push_back(std::isalnum(c) || c == '_' || c == '-' || c >= 0x80 ? static_cast<char>(std::tolower(c)) : '_');
+    const std::string dir = directoryOf(path_);
+    auto taken = [&](const std::string& s) {
+        for (const char* ext : {".dbf", ".fpt", ".cdx"})
+            if (fileExists(companionPath(s + ".dbf", ext)))
+                return true;
+        return false;
+    };
+    std::string base = dir + stem;
+    for (int k = 2; taken(base); ++k)
+        base = dir + stem + "_" + std::to_string(k);
+    NewDbcTable record;
+    record.name = b.name;
+    record.dbfPath = base + ".dbf";
+    record.fieldNames = b.longNames;
+    for (const auto& [tag, candidate] : b.tags)
+        record.indexes.push_back({tag, candidate});
+    record.primaryKey = b.primaryKey;
+    container_->addTable(record, b.file);
 }
 
 void ContainerDatabase::dropTable(std::string_view name)
@@ -540,6 +599,11 @@ void ContainerDatabase::dropTable(std::string_view name)
     requireWritable();
     Member m = member(name);
     closeWriter(m.file);
+    if (building(name)) {
+        DbfTable::dropFiles(m.file);
+        forgetBuilding(m.file);
+        return;
+    }
     container_->dropTable(m.name, true);
 }
 
@@ -551,6 +615,8 @@ void ContainerDatabase::renameObject(std::string_view oldName, std::string_view)
 void ContainerDatabase::createView(std::string_view name, std::string_view sql)
 {
     requireWritable();
+    if (building(name))
+        throw Error(path_ + ": the container already holds an object named '" + std::string(name) + "'");
     NewDbcView v;
     v.name = std::string(name);
     v.sql = std::string(sql);
@@ -633,6 +699,45 @@ void XBaseDatabase::remove(std::string_view table, std::uint64_t rowId)
 
 void XBaseDatabase::beginBatch() { ++batchDepth_; }
 
+XBaseDatabase::Building* XBaseDatabase::building(std::string_view name)
+{
+    for (auto& b : building_)
+        if (storage::namesEqual(b.name, name))
+            return &b;
+    return nullptr;
+}
+
+void XBaseDatabase::forgetBuilding(const std::string& file)
+{
+    appendTable_ = nullptr;
+    building_.erase(std::remove_if(building_.begin(), building_.end(), [&](const Building& b) { return b.file == file; }),
+                    building_.end());
+}
+
+void XBaseDatabase::placeBuiltTables()
+{
+    std::string firstError;
+    while (!building_.empty()) {
+        const Building b = building_.front();
+        try {
+            closeWriter(b.file);
+            place(b);
+        } catch (const Error& e) {
+            if (firstError.empty())
+                firstError = e.what();
+            try {
+                closeWriter(b.file);
+                if (fileExists(b.file))
+                    DbfTable::dropFiles(b.file);
+            } catch (...) {
+            }
+        }
+        forgetBuilding(b.file);
+    }
+    if (!firstError.empty())
+        throw Error(firstError);
+}
+
 void XBaseDatabase::endBatch()
 {
     if (batchDepth_ == 0 || --batchDepth_ > 0)
@@ -647,6 +752,12 @@ void XBaseDatabase::endBatch()
             if (firstError.empty())
                 firstError = e.what();
         }
+    }
+    try {
+        placeBuiltTables();
+    } catch (const Error& e) {
+        if (firstError.empty())
+            firstError = e.what();
     }
     if (!firstError.empty())
         throw Error(firstError);

@@ -85,7 +85,27 @@ protected:
     DbfTable& writer(const std::string& file, std::vector<std::string> longNames = {});
     void closeWriter(const std::string& file);
 
+    // A table created while a batch runs is built under a temporary name in
+    // its folder (DbfTable::buildingPath) and put in place when the batch
+    // ends; one created outside a batch is put in place at once.  Another
+    // program finds it whole or not at all.  Until then this object answers
+    // for it under its name.
+    struct Building {
+        std::string name;                   // the table's name
+        std::string file;                   // the .dbf it is built in
+        std::vector<std::string> longNames; // container: field names in field order
+        std::vector<std::pair<std::string, bool>> tags; // container: tag, candidate
+        std::string primaryKey;             // container: the primary tag
+    };
+    Building* building(std::string_view name);
+    // Puts every table built so far in place; the first failure is thrown
+    // after all were tried (a table that cannot be placed is removed).
+    void placeBuiltTables();
+    virtual void place(const Building& table) = 0;
+    void forgetBuilding(const std::string& file);
+
     storage::OpenOptions options_;
+    std::vector<Building> building_;
     std::map<std::string, std::unique_ptr<TableWriter>> writers_;
     int batchDepth_ = 0;
     // The table the last append of the running batch went to: rows for the
@@ -127,6 +147,7 @@ private:
     DbfTable& writerFor(std::string_view table) override;
     void requireWritable() const override;
     TableFile tableFile(std::string_view table) override;
+    void place(const Building& table) override;
 
     std::string path_;
     std::string folder_;
@@ -167,6 +188,7 @@ private:
     void requireWritable() const override;
     TableFile tableFile(std::string_view table) override;
     void tagsChanged(const TableFile& t, const std::vector<CdxTag>& tags, const std::string& primaryKey) override;
+    void place(const Building& table) override;
     std::vector<storage::ColumnDef> columnsOf(const DbfTable& t, const Member& m) const;
 
     std::string path_;
