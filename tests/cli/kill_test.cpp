@@ -336,6 +336,7 @@ TEST_F(KillTest, ScriptOfInsertsKilledAnywhere)
     qm::test::writeFile(file, script);
     sc.args = {"exec", "@DB", "--file", file.string()};
     sc.oneBatch = true;
+    sc.kills = 6;
     killAtRandomMoments(dir, sc, 29);
 }
 

@@ -598,20 +598,25 @@ public:
         writer_->dropQuery(std::string(name));
     }
     void beginBatch() override { writer_->beginBatch(); }
-    void endBatch() override { writer_->endBatch(); }
+    void endBatch() override {
+        // A batch that cannot be made durable is undone: the reader must not
+        // keep what it read of it.
+        changed();
+        writer_->endBatch();
+    }
 
     std::vector<storage::IndexSpec> indexes(std::string_view table) override {
         return indexesOf(writer_->tableNamed(std::string(table)));
     }
     void createIndex(std::string_view table, const storage::IndexSpec& index) override {
         refuseSystemTable(table);
-        writer_->createIndex(std::string(table), indexRequestFor(index, std::string(table), path_));
         changed();
+        writer_->createIndex(std::string(table), indexRequestFor(index, std::string(table), path_));
     }
     void dropIndex(std::string_view table, std::string_view name) override {
         refuseSystemTable(table);
-        writer_->dropIndex(std::string(table), std::string(name));
         changed();
+        writer_->dropIndex(std::string(table), std::string(name));
     }
 
 private:
@@ -636,8 +641,11 @@ private:
         // Reading inside a batch sees the batch's work so far: the writer
         // puts what it holds decoded into its pages, and the reader takes
         // the changed pages from it.  Nothing is made durable for a read.
-        writer_->settle();
-        if (!reader_) reader_ = std::make_shared<JetDatabase>(path_, options_, pages_);
+        // Every change drops the reader, so one that is there saw the latest.
+        if (!reader_) {
+            writer_->settle();
+            reader_ = std::make_shared<JetDatabase>(path_, options_, pages_);
+        }
         return *reader_;
     }
 
