@@ -309,7 +309,7 @@ TEST_F(KillTest, CopyFromFoxProKilledAnywhere)
     Scenario sc;
     sc.base = makeAccess(dir / "target.mdb", 500);
     sc.args = {"copy", dbc.string(), "@DB", "--overwrite"};
-    sc.kills = 16;
+    sc.kills = 10;
     killAtRandomMoments(dir, sc, 17);
 }
 
