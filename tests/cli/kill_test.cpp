@@ -220,13 +220,19 @@ void killAtRandomMoments(const qm::test::TempDir& dir, const Scenario& sc, unsig
         } else {
             seen = othersSee(db);
             expectEachTableOldOrNew(*seen, before, after, "other readers");
-            if (sc.oneBatch) EXPECT_TRUE(*seen == before || *seen == after) << "other readers: " << show(*seen);
+            if (sc.oneBatch) {
+                EXPECT_TRUE(*seen == before || *seen == after) << "other readers: " << show(*seen);
+            }
         }
         const State ours = quillmereSees(db);
         expectEachTableOldOrNew(ours, before, after, "Quillmere");
-        if (sc.oneBatch) EXPECT_TRUE(ours == before || ours == after) << "Quillmere: " << show(ours);
+        if (sc.oneBatch) {
+            EXPECT_TRUE(ours == before || ours == after) << "Quillmere: " << show(ours);
+        }
         // Unless the commit was linking, the file was as last committed.
-        if (seen) EXPECT_EQ(ours, *seen);
+        if (seen) {
+            EXPECT_EQ(ours, *seen);
+        }
         fs::remove(db);
     }
     std::printf("a whole run took %.2f s; %d of %d kills cut it short, %d inside a commit's linking step\n", seconds,

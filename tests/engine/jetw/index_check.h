@@ -118,7 +118,9 @@ private:
         const std::uint32_t tail = u32(n, 0x14);
         const std::size_t children = es.size() + (tail ? 1 : 0);
         EXPECT_GE(children, 1u);
-        if (children >= 2) EXPECT_NE(tail, 0u) << "intermediate page " << n << " without a tail";
+        if (children >= 2) {
+            EXPECT_NE(tail, 0u) << "intermediate page " << n << " without a tail";
+        }
         Entry last{};
         for (const auto& e : es) {
             const Entry stored = leafEntry(e.substr(0, e.size() - 4));
