@@ -46,7 +46,7 @@ using Clock = std::chrono::steady_clock;
 // The sanitizer build runs the same program many times slower: fewer rows
 // and fewer kills there.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr int kKillsDivisor = 4;
+constexpr int kKillsDivisor = 2;
 constexpr long kScale = 8;
 #else
 constexpr int kKillsDivisor = 1;
