@@ -16,35 +16,28 @@ constexpr qint64 kShowEveryMs = 200;
 // Tables of up to this many rows show every step of the bar.
 constexpr std::int64_t kEveryStepUpTo = 100;
 
-// Ends the write batch however the copy ends.
-class BatchScope {
-public:
-    explicit BatchScope(storage::Database& db) : db_(db) { db_.beginBatch(); }
-    ~BatchScope()
-    {
-        if (open_) {
-            try {
-                db_.endBatch();
-            } catch (...) {
-                // The failure that brought us here is the one reported.
-            }
-        }
-    }
-    // Makes the batch durable; throws when it cannot be.
-    void end()
-    {
-        open_ = false;
-        db_.endBatch();
-    }
-
-private:
-    storage::Database& db_;
-    bool open_ = true;
-};
-
 QString describe(const std::exception& e) { return QString::fromUtf8(e.what()); }
 
 } // namespace
+
+WriteBatch::WriteBatch(storage::Database& db) : db_(db) { db_.beginBatch(); }
+
+WriteBatch::~WriteBatch()
+{
+    if (open_) {
+        try {
+            db_.endBatch();
+        } catch (...) {
+            // The failure that brought us here is the one reported.
+        }
+    }
+}
+
+void WriteBatch::end()
+{
+    open_ = false;
+    db_.endBatch();
+}
 
 CopyPacer::CopyPacer(std::function<void(int)> setProgress) : setProgress_(std::move(setProgress))
 {
@@ -98,7 +91,7 @@ CopyOutcome CopyRows(ado::Recordset& source, ado::Connection& access, const QStr
     for (std::size_t f = 0; f < fields && f < target.FieldCount(); ++f)
         yesNo[f] = target.Fields(f).Type() == ado::adBoolean;
 
-    BatchScope batch(access.session().database());
+    WriteBatch batch(access.session().database());
     for (std::int64_t r = 0; r < out.sourceRows && !source.Eof(); ++r) {
         pacer.beforeRow(r, out.sourceRows);
         try {

@@ -37,6 +37,22 @@ private:
     int shown_ = -1;
 };
 
+// A write batch of a database, open while this lives.  end() makes it
+// durable and throws when it cannot be; otherwise it is ended (and any
+// failure passed over) on the way out.
+class WriteBatch {
+public:
+    explicit WriteBatch(storage::Database& db);
+    ~WriteBatch();
+    WriteBatch(const WriteBatch&) = delete;
+    WriteBatch& operator=(const WriteBatch&) = delete;
+    void end();
+
+private:
+    storage::Database& db_;
+    bool open_ = true;
+};
+
 struct CopyOutcome {
     std::int64_t sourceRows = 0; // RecordCount of the source
     std::int64_t copied = 0;
@@ -46,8 +62,10 @@ struct CopyOutcome {
 };
 
 // Copies every row of `source` (positioned on its first row) into the
-// Access table `table` of `access`.  Throws when the target cannot be opened
-// or the batch cannot be made durable; refused rows are counted instead.
+// Access table `table` of `access`, inside a batch of its own, which joins
+// the caller's when one is open (the caller's end then makes the rows
+// durable).  Throws when the target cannot be opened or the batch cannot be
+// made durable; refused rows are counted instead.
 CopyOutcome CopyRows(ado::Recordset& source, ado::Connection& access, const QString& table, CopyPacer& pacer);
 
 } // namespace qm::toaccess

@@ -14,6 +14,7 @@
 #include "value/value.h"
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace qm::toaccess {
@@ -235,8 +236,15 @@ void Run::view(const QString& name, Answer answer)
 bool Run::table(const QString& name, Answer answer, bool customised)
 {
     const QString opening = CreateTableOpening(name);
-    if (!customised && answer == Answer::Yes)
-        dropExisting(name);
+    // Dropping the old table, creating the new one, its rows and its keys
+    // are one write batch: a run killed on the way leaves the Access file
+    // as it was before this table, or with the table whole.
+    std::optional<WriteBatch> batch;
+    if (!customised) {
+        batch.emplace(access_.session().database());
+        if (answer == Answer::Yes)
+            dropExisting(name);
+    }
 
     ado::Recordset source;
     const bool opened = handler_.run(kOpenSource, [&] {
@@ -249,6 +257,7 @@ bool Run::table(const QString& name, Answer answer, bool customised)
         statement = host_.showCustomization(QStringLiteral("ACCESS"), name, opening);
         if (dataaccess::CustomizeCancelled == dataaccess::kTrue)
             return false;
+        batch.emplace(access_.session().database());
         if (answer == Answer::Yes)
             dropExisting(name);
     }
@@ -276,6 +285,7 @@ bool Run::table(const QString& name, Answer answer, bool customised)
     statement_ = statement;
     const bool created = handler_.run(kExecuteCreate, [&] { access_.Execute(utf8(statement_)); });
     copyRows(source, name, created, renames);
+    handler_.run(kCopyRows, [&] { batch->end(); });
     if (source.State() != ado::adStateClosed)
         source.Close();
     host_.accessList().AddItem(name, dataaccess::kKindTable);

@@ -512,15 +512,36 @@ IndexRequest indexRequestFor(const storage::IndexSpec& index, const std::string&
     return ir;
 }
 
+// What the writer holds and has not committed, for the reader beside it.
+// A scan may outlive the writer (its cursor keeps the reader alive): from
+// then on the reader reads only the file.
+class WriterPages : public PageOverlay {
+public:
+    explicit WriterPages(PageStore& store) : store_(&store) {}
+    void detach() {
+        count_ = store_->pageCount();
+        store_ = nullptr;
+    }
+    std::uint32_t pageCount() const override { return store_ ? store_->pageCount() : count_; }
+    const std::uint8_t* page(std::uint32_t n) const override { return store_ ? store_->peek(n) : nullptr; }
+
+private:
+    PageStore* store_;
+    std::uint32_t count_ = 0;
+};
+
 // The engine's storage::Database for files it may write: reading is the
-// reader's (reopened after each change), writing goes to the JetWriter.
+// reader's (reopened after each change, reading the writer's uncommitted
+// pages through the file), writing goes to the JetWriter.
 class WritableDatabase : public storage::Database {
 public:
     WritableDatabase(const std::string& path, const storage::OpenOptions& options)
         : path_(path), options_(options),
-          writer_(std::make_unique<JetWriter>(std::make_unique<PageStore>(path, options.password))) {
+          writer_(std::make_unique<JetWriter>(std::make_unique<PageStore>(path, options.password))),
+          pages_(std::make_shared<WriterPages>(writer_->store())) {
         options_.readOnly = true; // for the reader beside the writer
     }
+    ~WritableDatabase() override { pages_->detach(); }
 
     const std::string& path() const override { return path_; }
     std::vector<storage::CatalogEntry> catalog() override { return reader().catalog(); }
@@ -577,20 +598,25 @@ public:
         writer_->dropQuery(std::string(name));
     }
     void beginBatch() override { writer_->beginBatch(); }
-    void endBatch() override { writer_->endBatch(); }
+    void endBatch() override {
+        // A batch that cannot be made durable is undone: the reader must not
+        // keep what it read of it.
+        changed();
+        writer_->endBatch();
+    }
 
     std::vector<storage::IndexSpec> indexes(std::string_view table) override {
         return indexesOf(writer_->tableNamed(std::string(table)));
     }
     void createIndex(std::string_view table, const storage::IndexSpec& index) override {
         refuseSystemTable(table);
-        writer_->createIndex(std::string(table), indexRequestFor(index, std::string(table), path_));
         changed();
+        writer_->createIndex(std::string(table), indexRequestFor(index, std::string(table), path_));
     }
     void dropIndex(std::string_view table, std::string_view name) override {
         refuseSystemTable(table);
-        writer_->dropIndex(std::string(table), std::string(name));
         changed();
+        writer_->dropIndex(std::string(table), std::string(name));
     }
 
 private:
@@ -612,16 +638,21 @@ private:
     }
 
     storage::Database& reader() {
-        // Reading inside a batch first makes the batch's work so far durable,
-        // so the reader sees whole pages.
-        writer_->commit();
-        if (!reader_) reader_ = std::make_shared<JetDatabase>(path_, options_);
+        // Reading inside a batch sees the batch's work so far: the writer
+        // puts what it holds decoded into its pages, and the reader takes
+        // the changed pages from it.  Nothing is made durable for a read.
+        // Every change drops the reader, so one that is there saw the latest.
+        if (!reader_) {
+            writer_->settle();
+            reader_ = std::make_shared<JetDatabase>(path_, options_, pages_);
+        }
         return *reader_;
     }
 
     std::string path_;
     storage::OpenOptions options_;
     std::unique_ptr<JetWriter> writer_;
+    std::shared_ptr<WriterPages> pages_;
     std::shared_ptr<storage::Database> reader_;
     std::string writableTable_;
 };

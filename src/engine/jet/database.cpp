@@ -23,7 +23,11 @@ std::string folded(std::string_view s) {
 } // namespace
 
 JetDatabase::JetDatabase(const std::string& path, const storage::OpenOptions& options)
-    : src_(std::make_unique<PageSource>(path, options.password)) {
+    : JetDatabase(path, options, nullptr) {}
+
+JetDatabase::JetDatabase(const std::string& path, const storage::OpenOptions& options,
+                         std::shared_ptr<const PageOverlay> overlay)
+    : src_(std::make_unique<PageSource>(path, options.password, 256, std::move(overlay))) {
     std::vector<CatalogObject> objects = readObjects(*src_);
 
     // Which queries take parameters (attribute 2 rows in MSysQueries).

@@ -17,6 +17,9 @@ namespace qm::jet {
 class JetDatabase : public storage::Database {
 public:
     JetDatabase(const std::string& path, const storage::OpenOptions& options);
+    // Reads through the uncommitted pages of a writer of this process.
+    JetDatabase(const std::string& path, const storage::OpenOptions& options,
+                std::shared_ptr<const PageOverlay> overlay);
 
     const std::string& path() const override { return src_->path(); }
     std::vector<storage::CatalogEntry> catalog() override;

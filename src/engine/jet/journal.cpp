@@ -148,6 +148,21 @@ void Journal::sync() {
     dirty_ = false;
 }
 
+void Journal::markLinking() {
+    if (fd_ < 0) return;
+    const std::uint8_t mark = 1;
+    writeAll(fd_, &mark, 1, 20, path_);
+}
+
+bool Journal::linkingBegun(const std::string& databasePath) {
+    const int fd = ::open(pathFor(databasePath).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::uint8_t h[kHeaderSize] = {};
+    const bool whole = readUpTo(fd, h, kHeaderSize, 0) == kHeaderSize;
+    ::close(fd);
+    return whole && h[20] == 1;
+}
+
 void Journal::finish() {
     if (fd_ < 0) return;
     ::close(fd_);

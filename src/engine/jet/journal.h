@@ -12,7 +12,11 @@
 //   8   4   page size
 //   12  4   page count of the database before the operation
 //   16  4   checksum of bytes 0..15
-//   20  12  zero
+//   20  1   1 once the commit has begun to write pages that were in use
+//           (reachable) before the operation; 0 before.  Recovery does not
+//           need it: it tells whether another program reading the file
+//           meanwhile might have met a half-linked state.
+//   21  11  zero
 //   32  ... records: u32 page number, u32 checksum of number and bytes, page bytes
 // A record cut short by a crash is ignored: the database page it would
 // restore was not yet written, because writing waits for the flush.
@@ -43,6 +47,12 @@ public:
     void save(std::uint32_t n, const std::uint8_t* bytes);
     // Flushes what was saved; the database pages may be written afterwards.
     void sync();
+    // Sets the linking mark (byte 20) before the commit writes pages that
+    // were reachable.
+    void markLinking();
+    // True when the journal beside `databasePath` exists and its commit had
+    // begun to write reachable pages.
+    static bool linkingBegun(const std::string& databasePath);
     // The operation is complete (database flushed): removes the journal.
     void finish();
 

@@ -4,6 +4,7 @@
 #include "rc4.h"
 #include "value/value.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -85,8 +86,9 @@ Header parseHeader(const std::string& path, const std::uint8_t* bytes, std::size
     return h;
 }
 
-PageSource::PageSource(std::string path, const std::string& password, std::size_t cachePages)
-    : path_(std::move(path)), capacity_(cachePages < 8 ? 8 : cachePages) {
+PageSource::PageSource(std::string path, const std::string& password, std::size_t cachePages,
+                       std::shared_ptr<const PageOverlay> overlay)
+    : path_(std::move(path)), overlay_(std::move(overlay)), capacity_(cachePages < 8 ? 8 : cachePages) {
     fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
         const int e = errno;
@@ -106,6 +108,7 @@ PageSource::PageSource(std::string path, const std::string& password, std::size_
         // with the Jet provider; one with a password needs exactly it.
         if (!header_.password.empty() && header_.password != password) throw Error("Not a valid password.");
         pageCount_ = std::uint32_t(fileSize / header_.format.pageSize);
+        if (overlay_) pageCount_ = std::max(pageCount_, overlay_->pageCount());
         if (pageCount_ < 3) throw Error(path_ + ": the file is truncated (" + std::to_string(pageCount_) + " pages)");
         codePage_ = std::make_unique<CodePage>(header_.codePage);
         ring_.assign(capacity_, 0xFFFFFFFFu);
@@ -136,9 +139,9 @@ void PageSource::readRaw(std::uint64_t offset, std::uint8_t* into, std::size_t n
 PageRef PageSource::page(std::uint32_t n) {
     auto it = cache_.find(n);
     if (it != cache_.end()) return it->second;
-    if (n >= pageCount_)
+    if (n >= pageCount())
         throw Error(path_ + ": page " + std::to_string(n) + " is past the end of the file (" +
-                    std::to_string(pageCount_) + " pages)");
+                    std::to_string(pageCount()) + " pages)");
     std::shared_ptr<Page> pg;
     std::uint32_t& slot = ring_[ringNext_];
     if (slot != 0xFFFFFFFFu) {
@@ -151,9 +154,13 @@ PageRef PageSource::page(std::uint32_t n) {
     if (!pg) pg = std::make_shared<Page>();
     pg->number = n;
     pg->bytes.resize(pageSize());
-    readRaw(std::uint64_t(n) * pageSize(), pg->bytes.data(), pageSize());
+    if (const std::uint8_t* held = overlay_ ? overlay_->page(n) : nullptr) {
+        std::memcpy(pg->bytes.data(), held, pageSize());
+    } else {
+        readRaw(std::uint64_t(n) * pageSize(), pg->bytes.data(), pageSize());
+        if (n != 0 && codec_) codec_->decode(n, pg->bytes.data(), pageSize());
+    }
     ++reads_;
-    if (n != 0 && codec_) codec_->decode(n, pg->bytes.data(), pageSize());
     slot = n;
     ringNext_ = (ringNext_ + 1) % capacity_;
     cache_.emplace(n, pg);

@@ -48,6 +48,18 @@ struct Header {
 
 class PageCodec;
 
+// The pages a writer of this process has changed but not yet committed.  A
+// PageSource reading through one sees the writer's open batch: a page the
+// overlay has comes from it (decoded), any other from the file, and the file
+// counts as long as the overlay says.
+class PageOverlay {
+public:
+    virtual ~PageOverlay() = default;
+    virtual std::uint32_t pageCount() const = 0;
+    // Page n as the writer has it, or null when the file holds it as it is.
+    virtual const std::uint8_t* page(std::uint32_t n) const = 0;
+};
+
 // Decodes the header page; throws qm::Error naming the file when it is not an
 // Access database this program can read.  `bytes` is what the file starts with.
 Header parseHeader(const std::string& path, const std::uint8_t* bytes, std::size_t size);
@@ -56,7 +68,8 @@ class PageSource {
 public:
     // Opens the file read-only and checks the password: "Not a valid
     // password." when it does not open the file.
-    PageSource(std::string path, const std::string& password, std::size_t cachePages = 256);
+    PageSource(std::string path, const std::string& password, std::size_t cachePages = 256,
+               std::shared_ptr<const PageOverlay> overlay = {});
     ~PageSource();
     PageSource(const PageSource&) = delete;
     PageSource& operator=(const PageSource&) = delete;
@@ -65,7 +78,7 @@ public:
     const Header& header() const { return header_; }
     const Format& format() const { return header_.format; }
     std::uint32_t pageSize() const { return header_.format.pageSize; }
-    std::uint32_t pageCount() const { return pageCount_; }
+    std::uint32_t pageCount() const { return overlay_ ? overlay_->pageCount() : pageCount_; }
     // Jet 3 text decoder (also usable for names); code page of the header.
     const CodePage& codePage() const { return *codePage_; }
 
@@ -84,6 +97,7 @@ private:
     std::uint32_t pageCount_ = 0;
     std::unique_ptr<CodePage> codePage_;
     std::unique_ptr<PageCodec> codec_; // null when pages are stored in clear
+    std::shared_ptr<const PageOverlay> overlay_;
     std::size_t capacity_;
     std::unordered_map<std::uint32_t, std::shared_ptr<Page>> cache_;
     std::vector<std::uint32_t> ring_; // pages in the order they entered the cache

@@ -261,6 +261,7 @@ std::uint32_t JetWriter::allocatePage() {
         if (const std::uint32_t n = takeFreePage()) {
             // Nothing of the page's former owner stays behind.
             std::memset(store_->write(n), 0, store_->pageSize());
+            store_->markUnreachable(n);
             markPage(n, false);
             return n;
         }
@@ -1192,25 +1193,22 @@ void JetWriter::endCall() {
     if (++callsInBatch_ % 4096 == 0) {
         std::size_t held = 0;
         for (const auto& [key, t] : trees_) held += t->nodes.size();
-        if (held > kMaxHeldIndexPages) {
-            flushIndexes();
-            for (std::uint32_t page : dirtyDefs_) {
-                auto it = defs_.find(page);
-                if (it != defs_.end()) saveDefinition(*it->second);
-            }
-            dirtyDefs_.clear();
-        }
+        if (held > kMaxHeldIndexPages) settle();
         store_->spill();
     }
 }
 
-void JetWriter::commit() {
+void JetWriter::settle() {
     flushIndexes();
     for (std::uint32_t page : dirtyDefs_) {
         auto it = defs_.find(page);
         if (it != defs_.end()) saveDefinition(*it->second);
     }
     dirtyDefs_.clear();
+}
+
+void JetWriter::commit() {
+    settle();
     try {
         store_->commit();
     } catch (...) {

@@ -115,6 +115,10 @@ public:
     void endBatch();
     // Makes the current state durable (end of a call outside a batch).
     void commit();
+    // Puts the decoded index pages and changed table definitions into the
+    // pages, without making anything durable: afterwards the store's pages
+    // (PageStore::peek over the file) are the batch's state so far.
+    void settle();
     // Gives up every change since the last commit.
     void rollback();
 

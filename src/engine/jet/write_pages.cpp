@@ -201,12 +201,19 @@ std::uint32_t PageStore::append() {
     return n;
 }
 
-void PageStore::writeOut(bool all) {
-    (void)all;
-    journal_->sync();
-    std::sort(dirty_.begin(), dirty_.end());
+bool PageStore::reachable(std::uint32_t n) const {
+    if (journal_->active() && n >= journal_->originalPageCount()) return false;
+    return !unreachable_.count(n);
+}
+
+const std::uint8_t* PageStore::peek(std::uint32_t n) const {
+    auto it = cache_.find(n);
+    return it != cache_.end() && (it->second.dirty || n >= filePages_) ? it->second.bytes.data() : nullptr;
+}
+
+void PageStore::writePages(const std::vector<std::uint32_t>& pages) {
     std::vector<std::uint8_t> enc;
-    for (std::uint32_t n : dirty_) {
+    for (std::uint32_t n : pages) {
         Buf& b = cache_.at(n);
         const std::uint8_t* p = b.bytes.data();
         if (n > 0 && codec_) {
@@ -218,6 +225,26 @@ void PageStore::writeOut(bool all) {
         b.dirty = false;
         if (n >= filePages_) filePages_ = n + 1;
     }
+}
+
+// Early (all = false) only the pages nobody can reach are written; at commit
+// they go first and the pages that make them reachable last, so that a
+// reader meanwhile finds the old state or, for the few writes of the last
+// step, pages the journal names as being linked.
+void PageStore::writeOut(bool all) {
+    journal_->sync();
+    std::sort(dirty_.begin(), dirty_.end());
+    std::vector<std::uint32_t> early, held;
+    for (std::uint32_t n : dirty_) (reachable(n) ? held : early).push_back(n);
+    writePages(early);
+    if (!all) {
+        held_ = held.size();
+        dirty_ = std::move(held);
+        return;
+    }
+    held_ = 0;
+    if (!held.empty()) journal_->markLinking();
+    writePages(held);
     dirty_.clear();
 }
 
@@ -234,6 +261,7 @@ void PageStore::commit() {
         writeOut(true);
         if (::fsync(fd_) != 0) ioFailure(path_, "flushing the database");
         journal_->finish();
+        unreachable_.clear();
     } catch (...) {
         try {
             rollback();
@@ -245,7 +273,7 @@ void PageStore::commit() {
 }
 
 void PageStore::spill(std::size_t keepAtMost) {
-    if (dirty_.size() <= keepAtMost && cache_.size() <= 2 * keepAtMost + 1024) return;
+    if (dirty_.size() <= keepAtMost + held_ && cache_.size() <= 2 * keepAtMost + 1024 + held_) return;
     try {
         writeOut(false);
     } catch (...) {
@@ -261,6 +289,8 @@ void PageStore::spill(std::size_t keepAtMost) {
 void PageStore::rollback() {
     cache_.clear();
     dirty_.clear();
+    unreachable_.clear();
+    held_ = 0;
     if (journal_->active()) {
         const std::uint32_t pages = journal_->originalPageCount();
         journal_ = std::make_unique<Journal>(path_); // closes the journal file, which stays on disk

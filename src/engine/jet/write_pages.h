@@ -7,8 +7,14 @@
 //   2. the changed pages are written (encoded or encrypted as the file's
 //      pages are, see office_crypto.h) and the database is flushed;
 //   3. the journal is removed.
-// A batch of operations may grow beyond memory: spill() writes changed pages
-// early, always after their originals are safe in the journal.
+// A batch of operations may grow beyond memory: spill() writes early only
+// the pages no reader of the file can reach yet, those the batch appended or
+// took from the free pages (markUnreachable).  Every page that was in use
+// when the batch began (table definitions, usage maps, the catalog, the
+// global map, the pages of existing tables) stays in memory until commit,
+// so another program reading the file meanwhile sees it as last committed.
+// commit() writes the unreachable pages first, then marks the journal as
+// linking (see journal.h) and writes the pages that link them in.
 //
 // Locking: the lock file Access uses (.ldb beside an .mdb, .laccdb beside an
 // .accdb) is created if missing, and an open-file-description lock is taken
@@ -25,6 +31,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace qm::jet {
@@ -63,9 +70,17 @@ public:
     void commit();
     // Forgets every change since the last commit and restores the file.
     void rollback();
-    // Writes changed pages early when many are held; the journal keeps the
-    // operation undoable.  Only between whole calls of the writer.
+    // Writes the unreachable changed pages early when many are held; the
+    // journal keeps the operation undoable.  Only between whole calls of
+    // the writer.
     void spill(std::size_t keepAtMost = 2048);
+    // Page n was free when the operation began and has been handed out
+    // again: until commit nothing a reader follows points at it.
+    void markUnreachable(std::uint32_t n) { unreachable_.insert(n); }
+    // The page as this writer has it when it differs from (or is not yet
+    // in) the file, else null.  For a reader that sees the uncommitted
+    // state; does not load anything.
+    const std::uint8_t* peek(std::uint32_t n) const;
 
 private:
     PageStore() = default;
@@ -76,6 +91,8 @@ private:
     Buf& load(std::uint32_t n);
     void lock();
     void openLockFile();
+    bool reachable(std::uint32_t n) const;
+    void writePages(const std::vector<std::uint32_t>& pages);
     void writeOut(bool all);
     void forgetClean();
 
@@ -90,6 +107,8 @@ private:
     std::uint64_t changes_ = 0;
     std::unordered_map<std::uint32_t, Buf> cache_;
     std::vector<std::uint32_t> dirty_;
+    std::unordered_set<std::uint32_t> unreachable_; // reused free pages of this operation
+    std::size_t held_ = 0; // reachable changed pages the last spill kept back
     std::unique_ptr<Journal> journal_;
     std::unique_ptr<PageCodec> codec_; // null when pages are stored in clear
 };
