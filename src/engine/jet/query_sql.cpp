@@ -166,7 +166,7 @@ private:
             if (onlyFlag >= 0 && c->flag != onlyFlag) continue;
             if (skipFlag >= 0 && c->flag == skipFlag) continue;
             std::string item = str(c->expression);
-            if (c->name1 && !c->name1->empty()) item += " AS " + *c->name1;
+            if (c->name1 && !c->name1->empty()) item += " AS " + quoteName(*c->name1);
             items.push_back(item);
         }
         return joinList(items);
@@ -306,7 +306,7 @@ private:
         if (optionFlags() & 0x01) items.push_back("*");
         for (const QueryRow* c : r_.columns) {
             std::string item = str(c->expression);
-            if (c->name1 && !c->name1->empty()) item += " AS " + *c->name1;
+            if (c->name1 && !c->name1->empty()) item += " AS " + quoteName(*c->name1);
             items.push_back(item);
         }
         std::string select = selectPrefix() + joinList(items);
@@ -332,7 +332,7 @@ private:
         for (const QueryRow* c : r_.columns) {
             if (c->flag == 0) {
                 value = str(c->expression);
-                if (c->name1 && !c->name1->empty()) value += " AS " + *c->name1;
+                if (c->name1 && !c->name1->empty()) value += " AS " + quoteName(*c->name1);
             } else if (c->flag == 1) {
                 pivot = str(c->expression);
             }

@@ -89,7 +89,10 @@ struct ParserImpl {
         TableName tn;
         tn.offset = cur().offset;
         const Token& first = cur();
-        if (first.kind == Tok::Bracket && first.text.find(';') != std::string_view::npos) {
+        // A bracketed name may hold ';' too ([Tab;1] is a table): only
+        // "[...;...]." starts an external target.
+        if (first.kind == Tok::Bracket && first.text.find(';') != std::string_view::npos && pos + 1 < tk.size() &&
+            tk[pos + 1].is(".")) {
             ++pos;
             parseConnect(first, tn);
             expect(".");

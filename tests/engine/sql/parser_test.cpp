@@ -166,6 +166,10 @@ TEST(SqlParser, ExternalDBaseTargetIsSplitIntoTypeAndFolder) {
     EXPECT_EQ(s.select->into->externalPath, "C:\\Data\\");
     EXPECT_EQ(s.select->into->name, "Customers");
     EXPECT_EQ(s.select->from->table.name, "Customers");
+    // A table whose bracketed name holds ';' is a table, not a target.
+    const Statement t = parse("SELECT x.ID FROM [Tab>\"e@ll/a'2;*,] AS x", Dialect::Access);
+    EXPECT_EQ(t.select->from->table.name, "Tab>\"e@ll/a'2;*,");
+    EXPECT_TRUE(t.select->from->table.externalType.empty());
 }
 
 TEST(SqlParser, AccessTypeWordsMapToColumnTypes) {
