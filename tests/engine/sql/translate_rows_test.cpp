@@ -148,6 +148,12 @@ bool joinsAView(storage::Database& db, const std::string& sql) {
     return joined && view;
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitizerBuild = true;
+#else
+constexpr bool kSanitizerBuild = false;
+#endif
+
 class TranslateRows : public ::testing::TestWithParam<const char*> {
 protected:
     static void SetUpTestSuite() { providers::registerBuiltInProviders(); }
@@ -210,6 +216,12 @@ TEST_P(AccessToFoxPro, ViewsReturnTheRowsOfTheQueries) {
             std::printf("%syes | parameters: parsed and stored, rows not compared\n", line.c_str());
             continue;
         }
+        if (kSanitizerBuild) {
+            // Joins over Northwind's tables take many minutes unoptimised; the
+            // normal build compares the rows, this one the translation.
+            std::printf("%syes | rows compared in the normal build\n", line.c_str());
+            continue;
+        }
         Recordset want, got;
         try {
             want.Open(it.sql, acc);
@@ -244,12 +256,6 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, AccessToFoxPro,
 // ---- FoxPro views to saved Access queries ----
 
 class FoxProToAccess : public TranslateRows {};
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitizerBuild = true;
-#else
-constexpr bool kSanitizerBuild = false;
-#endif
 
 TEST_P(FoxProToAccess, SavedQueriesReturnTheRowsOfTheViews) {
     QM_REQUIRE_SHARED();
