@@ -16,17 +16,6 @@ using qm::xbase::DbfTable;
 
 namespace {
 
-ColumnSpec col(std::string name, ColumnType type, int size = 0, int precision = 0, int scale = 0)
-{
-    ColumnSpec c;
-    c.name = std::move(name);
-    c.type = type;
-    c.size = size;
-    c.precision = precision;
-    c.scale = scale;
-    return c;
-}
-
 Value str(const std::string& s) { return Value::string(s); }
 Value dec(const char* s) { return Value::decimal(*qm::Decimal::parse(s)); }
 Value when(int y, int m, int d, int hh = 0, int mi = 0, int ss = 0) { return Value::date(qm::date::fromParts(y, m, d, hh, mi, ss)); }
@@ -88,28 +77,28 @@ TEST(XbaseWrite, VisualFoxProTableWithEveryTypeReadsBackEverywhere)
     auto db = qm::xbase::openFolder(dir.path().string(), {});
     qm::storage::TableSpec spec;
     spec.name = "AllTypes";
-    auto id = col("id", ColumnType::Long);
+    auto id = qm::storage::column("id", ColumnType::Long);
     id.autoIncrement = true;
     id.nullable = false;
-    auto bin = col("binchar", ColumnType::Char, 6);
+    auto bin = qm::storage::column("binchar", ColumnType::Char, 6);
     bin.binary = true;
     spec.columns = {id,
-                    col("name", ColumnType::Char, 20),
-                    col("note", ColumnType::VarChar, 30),
-                    col("raw", ColumnType::Binary, 8),
+                    qm::storage::column("name", ColumnType::Char, 20),
+                    qm::storage::column("note", ColumnType::VarChar, 30),
+                    qm::storage::column("raw", ColumnType::Binary, 8),
                     bin,
-                    col("amount", ColumnType::Decimal, 0, 10, 2),
-                    col("ratio", ColumnType::Float, 0, 12, 4),
-                    col("big", ColumnType::BigInt),
-                    col("weight", ColumnType::Double),
-                    col("price", ColumnType::Currency),
-                    col("born", ColumnType::Date),
-                    col("stamp", ColumnType::DateTime),
-                    col("active", ColumnType::Boolean),
-                    col("memo", ColumnType::Memo),
-                    col("picture", ColumnType::LongBinary),
-                    col("blob", ColumnType::Blob),
-                    col("guid", ColumnType::Guid)};
+                    qm::storage::column("amount", ColumnType::Decimal, 0, 10, 2),
+                    qm::storage::column("ratio", ColumnType::Float, 0, 12, 4),
+                    qm::storage::column("big", ColumnType::BigInt),
+                    qm::storage::column("weight", ColumnType::Double),
+                    qm::storage::column("price", ColumnType::Currency),
+                    qm::storage::column("born", ColumnType::Date),
+                    qm::storage::column("stamp", ColumnType::DateTime),
+                    qm::storage::column("active", ColumnType::Boolean),
+                    qm::storage::column("memo", ColumnType::Memo),
+                    qm::storage::column("picture", ColumnType::LongBinary),
+                    qm::storage::column("blob", ColumnType::Blob),
+                    qm::storage::column("guid", ColumnType::Guid)};
     db->createTable(spec);
 
     const std::string blobBytes("\x00\x01\xFF\x1A\x1A\x0D", 6);
@@ -232,10 +221,10 @@ TEST(XbaseWrite, DBaseTablesWithMemosReadBackEverywhere)
         auto db = qm::xbase::openFolder(dir.path().string(), opts);
         qm::storage::TableSpec spec;
         spec.name = "Customers";
-        spec.columns = {col("CustomerID", ColumnType::Long), col("Company Name", ColumnType::VarChar, 40),
-                        col("Balance", ColumnType::Currency), col("Since", ColumnType::DateTime),
-                        col("Vip", ColumnType::Boolean), col("Notes", ColumnType::Memo),
-                        col("Ratio", ColumnType::Double)};
+        spec.columns = {qm::storage::column("CustomerID", ColumnType::Long), qm::storage::column("Company Name", ColumnType::VarChar, 40),
+                        qm::storage::column("Balance", ColumnType::Currency), qm::storage::column("Since", ColumnType::DateTime),
+                        qm::storage::column("Vip", ColumnType::Boolean), qm::storage::column("Notes", ColumnType::Memo),
+                        qm::storage::column("Ratio", ColumnType::Double)};
         db->createTable(spec);
         auto cols = db->columns("customers");
         ASSERT_EQ(cols.size(), 7u);
@@ -271,10 +260,10 @@ TEST(XbaseWrite, ValuesThatDoNotFitAreRefusedAndLeaveNothingBehind)
     auto db = qm::xbase::openFolder(dir.path().string(), {});
     qm::storage::TableSpec spec;
     spec.name = "t";
-    auto req = col("req", ColumnType::Long);
+    auto req = qm::storage::column("req", ColumnType::Long);
     req.nullable = false;
-    spec.columns = {col("name", ColumnType::Char, 5), col("n", ColumnType::Decimal, 0, 4, 1), req,
-                    col("memo", ColumnType::Memo)};
+    spec.columns = {qm::storage::column("name", ColumnType::Char, 5), qm::storage::column("n", ColumnType::Decimal, 0, 4, 1), req,
+                    qm::storage::column("memo", ColumnType::Memo)};
     db->createTable(spec);
     auto refused = [&](std::vector<Value> row, std::vector<std::string> parts) {
         try {
@@ -301,7 +290,7 @@ TEST(XbaseWrite, ValuesThatDoNotFitAreRefusedAndLeaveNothingBehind)
         auto dbase = qm::xbase::openFolder(d3.path().string(), o);
         qm::storage::TableSpec ds;
         ds.name = "d";
-        ds.columns = {col("stamp", ColumnType::DateTime)};
+        ds.columns = {qm::storage::column("stamp", ColumnType::DateTime)};
         dbase->createTable(ds);
         dbase->append("d", std::vector<Value>{when(2020, 5, 17)});
         try {
@@ -333,7 +322,7 @@ TEST(XbaseWrite, DeleteUpdateRenameAndDrop)
     auto db = qm::xbase::openFolder(dir.path().string(), {});
     qm::storage::TableSpec spec;
     spec.name = "Orders";
-    spec.columns = {col("no", ColumnType::Long), col("text", ColumnType::Memo)};
+    spec.columns = {qm::storage::column("no", ColumnType::Long), qm::storage::column("text", ColumnType::Memo)};
     db->createTable(spec);
     EXPECT_THROW(db->createTable(spec), qm::Error); // exists (names ignore case)
     for (int i = 1; i <= 5; ++i)
