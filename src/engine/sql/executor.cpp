@@ -189,26 +189,82 @@ struct Executor::Impl {
     storage::Database& target(const TableName& t) { return t.external() ? external(t) : db; }
 
     // ---- binding ----
+    static bool isQuery(const storage::CatalogEntry& e) {
+        return e.kind == storage::ObjectKind::View || e.kind == storage::ObjectKind::Query;
+    }
+
+    bool expandingNow(const std::string& name) const {
+        for (const auto& n : expanding)
+            if (namesEqual(n, name)) return true;
+        return false;
+    }
+
+    // "Circular reference caused by view 'a' (a -> b -> a)": the chain from
+    // where the named view was first opened.
+    std::string circularMessage(const std::string& name) const {
+        std::size_t from = 0;
+        while (from < expanding.size() && !namesEqual(expanding[from], name)) ++from;
+        std::string chain;
+        for (std::size_t i = from; i < expanding.size(); ++i) chain += expanding[i] + " -> ";
+        return "Circular reference caused by view '" + name + "' (" + chain + name + ").";
+    }
+
+    // A base table with the same name as a view: in the same database, or,
+    // for a FoxPro container, a free table in the container's folder.
+    std::optional<std::pair<storage::Database*, storage::CatalogEntry>> baseTableNamed(storage::Database& d, const std::string& name) {
+        for (auto& e : d.catalog())
+            if (e.kind == storage::ObjectKind::Table && namesEqual(e.name, name)) return std::make_pair(&d, e);
+        if (!fox() || !ex.options_.openFolder) return std::nullopt;
+        const std::string& path = d.path();
+        if (path.size() < 4 || !iequals(std::string_view(path).substr(path.size() - 4), ".dbc")) return std::nullopt;
+        const auto slash = path.find_last_of('/');
+        TableName folder;
+        folder.externalType = "Visual FoxPro";
+        folder.externalPath = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+        try {
+            storage::Database& free = external(folder);
+            if (auto e = free.find(name); e && e->kind == storage::ObjectKind::Table) return std::make_pair(&free, *e);
+        } catch (const std::exception&) {
+            // No readable folder: no base table to fall back on.
+        }
+        return std::nullopt;
+    }
+
     void bindSource(Source& s, Plan& p) {
         switch (s.kind) {
         case Source::Kind::Table: {
-            storage::Database& d = target(s.table);
+            storage::Database* d = &target(s.table);
             // FoxPro names a long table name with blanks with '_' in their place.
-            auto entry = fox() ? storage::findFoxProName(d, s.table.name) : d.find(s.table.name);
+            auto entry = fox() ? storage::findFoxProName(*d, s.table.name) : d->find(s.table.name);
             if (!entry) placed(s.table.offset, "The table or query '" + s.table.name + "' does not exist.");
             BoundSource b;
             b.alias = s.alias.empty() ? s.table.name : s.alias;
-            b.db = &d;
-            if (entry->kind == storage::ObjectKind::View || entry->kind == storage::ObjectKind::Query) {
+            if (isQuery(*entry) && expandingNow(entry->name)) {
+                // Inside a view, the view's own name (or one further out)
+                // means a base table of that name where there is one.
+                if (auto base = baseTableNamed(*d, entry->name)) {
+                    d = base->first;
+                    entry = base->second;
+                } else {
+                    placed(s.table.offset, circularMessage(entry->name));
+                }
+            }
+            b.db = d;
+            if (isQuery(*entry)) {
+                if (!entry->connection.empty())
+                    placed(s.table.offset, "The view '" + entry->name + "' reads a remote database through the connection '" +
+                                               entry->connection + "', which this program does not have; only local views can be opened.");
                 // A saved query or view: run its text.
-                for (const auto& n : expanding)
-                    if (namesEqual(n, entry->name))
-                        placed(s.table.offset, "The query '" + entry->name + "' reads itself.");
-                const std::string sql = d.querySql(entry->name);
+                const std::string sql = d->querySql(entry->name);
                 expanding.push_back(entry->name);
                 std::unique_ptr<QueryCursor> cursor;
                 try {
                     cursor = ex.query(parseStored(sql, entry->name));
+                } catch (const PlacedError& e) {
+                    // A place inside the stored text means nothing in the
+                    // statement being run: point at the view's name there.
+                    expanding.pop_back();
+                    placed(s.table.offset, e.what());
                 } catch (...) {
                     expanding.pop_back();
                     throw;
@@ -222,7 +278,7 @@ struct Executor::Impl {
                 }
             } else {
                 b.table = entry->name;
-                b.columns = d.columns(entry->name);
+                b.columns = d->columns(entry->name);
                 b.streamed = true; // decided finally in prepare()
             }
             p.sources.push_back(std::move(b));

@@ -38,6 +38,9 @@ struct CatalogEntry {
     ObjectKind kind = ObjectKind::Table;
     std::string tableType;            // "TABLE", "VIEW", "SYSTEM TABLE", "ACCESS TABLE", ...
     QueryKind queryKind = QueryKind::None;
+    // A remote container view reads another database through a named
+    // connection; this is that connection's name (empty for local views).
+    std::string connection{};
 };
 
 // Engine-neutral column types: the union of what both formats store.

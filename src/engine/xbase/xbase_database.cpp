@@ -14,6 +14,14 @@ namespace qm::xbase {
 
 namespace {
 
+// The connection a remote view reads through; a remote view stored without
+// a connection name still has to read as remote.
+std::string remoteConnection(const DbcView& v)
+{
+    if (!v.remote) return {};
+    return v.connection.empty() ? std::string("(unnamed)") : v.connection;
+}
+
 bool isDirectory(const std::string& p)
 {
     struct stat st {};
@@ -435,7 +443,7 @@ std::vector<storage::CatalogEntry> ContainerDatabase::catalog()
     for (const auto& b : building_)
         tables.push_back({b.name, storage::ObjectKind::Table, "TABLE", storage::QueryKind::None});
     for (const auto& v : container_->views())
-        views.push_back({v.name, storage::ObjectKind::View, "VIEW", storage::QueryKind::Select});
+        views.push_back({v.name, storage::ObjectKind::View, "VIEW", storage::QueryKind::Select, remoteConnection(v)});
     auto byName = [](const storage::CatalogEntry& a, const storage::CatalogEntry& b) {
         std::string x = a.name, y = b.name;
         for (auto& c : x) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -455,7 +463,7 @@ std::optional<storage::CatalogEntry> ContainerDatabase::find(std::string_view na
     if (auto t = container_->findTable(name))
         return storage::CatalogEntry{t->name, storage::ObjectKind::Table, "TABLE", storage::QueryKind::None};
     if (auto v = container_->findView(name))
-        return storage::CatalogEntry{v->name, storage::ObjectKind::View, "VIEW", storage::QueryKind::Select};
+        return storage::CatalogEntry{v->name, storage::ObjectKind::View, "VIEW", storage::QueryKind::Select, remoteConnection(*v)};
     return std::nullopt;
 }
 
