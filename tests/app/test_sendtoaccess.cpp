@@ -584,6 +584,32 @@ TEST_F(SendToAccess, ViewsAreTranslatedOrKeptAndReported)
     EXPECT_EQ(names, (std::multiset<std::string>{"Chai", "Ünïcode ç", "last"}));
 }
 
+TEST_F(SendToAccess, RemoteViewsAreReportedAndNotStored)
+{
+    QM_REQUIRE_SHARED();
+    // Its views read a server through the connection mtxpubs.
+    const fs::path folder = scratch / "transactions";
+    fs::create_directory(folder);
+    for (const auto& f : fs::directory_iterator(fixture("xbase/vfpx-samples/Com+/Transactions")))
+        fs::copy_file(f.path(), folder / f.path().filename());
+    dataaccess::ConnectionFields f;
+    f.option1 = true;
+    f.text1 = qs(folder / "testdata.dbc");
+    fieldsFor(f);
+    target("remote.mdb");
+    send({"products", "customer"});
+
+    const QStringList messages = dialogs.messages();
+    ASSERT_EQ(messages.size(), 2) << messages.join("\n").toStdString();
+    for (const QString& m : messages)
+        EXPECT_TRUE(m.contains("reads a remote database through the connection 'mtxpubs'")) << m.toStdString();
+    storage::OpenOptions o;
+    o.readOnly = true;
+    auto access = storage::openDatabase(mdb.string(), o);
+    EXPECT_FALSE(access->find("products"));
+    EXPECT_FALSE(access->find("customer"));
+}
+
 TEST(NewAccessDatabase, MadeByItsExtensionOnlyWhenMissing)
 {
     TempDir dir;

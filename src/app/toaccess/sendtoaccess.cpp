@@ -199,6 +199,10 @@ void Run::view(const QString& name, Answer answer)
         ado::Catalog catalog;
         catalog.ActiveConnection(&foxpro_);
         const std::string text = catalog.ViewCommand(utf8(name)).CommandText;
+        // A remote view's text is for the server it reads: stored in Access
+        // it would read itself ("SELECT * FROM products" as "products").
+        if (auto entry = foxpro_.session().database().find(utf8(name)); entry && !entry->connection.empty())
+            throw Error(storage::remoteViewMessage(*entry));
         // The view's column types decide how its comparisons translate.
         const sql::TranslationResult translated =
             sql::translateQuery(text, sql::Dialect::FoxPro, sql::Dialect::Access, &foxpro_.session().database());

@@ -252,8 +252,7 @@ struct Executor::Impl {
             b.db = d;
             if (isQuery(*entry)) {
                 if (!entry->connection.empty())
-                    placed(s.table.offset, "The view '" + entry->name + "' reads a remote database through the connection '" +
-                                               entry->connection + "', which this program does not have; only local views can be opened.");
+                    placed(s.table.offset, storage::remoteViewMessage(*entry));
                 // A saved query or view: run its text.
                 const std::string sql = d->querySql(entry->name);
                 expanding.push_back(entry->name);

@@ -102,4 +102,10 @@ std::optional<CatalogEntry> findFoxProName(Database& db, std::string_view name)
     return std::nullopt;
 }
 
+std::string remoteViewMessage(const CatalogEntry& entry)
+{
+    return "The view '" + entry.name + "' reads a remote database through the connection '" + entry.connection +
+           "', which this program does not have; only local views can be opened.";
+}
+
 } // namespace qm::storage

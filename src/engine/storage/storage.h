@@ -292,4 +292,8 @@ std::vector<std::string> foxProNames(const std::vector<std::string>& names);
 // container table called "Order Details").
 std::optional<CatalogEntry> findFoxProName(Database& db, std::string_view name);
 
+// What to tell someone who opens a remote view (entry.connection set): it
+// reads another database through a connection this program does not have.
+std::string remoteViewMessage(const CatalogEntry& entry);
+
 } // namespace qm::storage
