@@ -15,6 +15,10 @@ packages=(
 )
 # A compiler cache for repeated builds (tools/test.sh uses it when present).
 packages+=(ccache)
+# The Debian package and its checks (tools/package.sh, tools/check-package.sh):
+# dpkg-shlibdeps finds its dependencies; lintian, desktop-file-validate and
+# appstreamcli check it.
+packages+=(dpkg-dev lintian desktop-file-utils appstream)
 # Node and npm from Debian only where there is none yet: a node installed
 # some other way (with its own npm) stays as it is.
 command -v node >/dev/null || packages+=(nodejs)

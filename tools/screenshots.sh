@@ -6,6 +6,8 @@
 #                               Samples/FoxPro/sample.dbc
 #   docs/sql-window.png         the SQL window after "Select All" and "Send
 #                               Table/s To FoxPro" on those samples
+#   docs/customization-window.png  the customization window for the Customers
+#                               table on its way to FoxPro
 # Usage: tools/screenshots.sh [build folder]   (default build/dev, built)
 # Needs Xvfb, ImageMagick's import/convert and xdotool
 # (apt-get install xvfb imagemagick xdotool).
@@ -58,18 +60,24 @@ DBCFile=$work/Samples/FoxPro/sample.dbc
 FoxproOption=1
 "
 
+# start_on_samples NAME: the program on fresh copies of the samples, with a
+# settings file naming them, so that it starts in the main window.
+start_on_samples() {
+  rm -rf "$work/Samples" && cp -r "$build/src/app/Samples" "$work/Samples"
+  local home=$work/config-$1
+  mkdir -p "$home/Harrowgate"
+  printf '[Quillmere]\nAccessMDBFile=%s\nDBCFile=%s\nFoxproOption=1\n' \
+    "$work/Samples/sample.mdb" "$work/Samples/FoxPro/sample.dbc" >"$home/Harrowgate/Harrowgate.conf"
+  DISPLAY=$display XDG_CONFIG_HOME=$home QT_QPA_PLATFORM=xcb "$exe" >/dev/null 2>&1 &
+  pid=$!
+  sleep 3
+}
+
 # The SQL window: the main window again (on fresh copies of the samples),
 # every Access row selected and sent; the run's notice (keys that stay
 # behind) and its closing message (the last statement built) are answered
 # with Enter, and the SQL window it opens is photographed alone.
-rm -rf "$work/Samples" && cp -r "$build/src/app/Samples" "$work/Samples"
-home=$work/config-sql
-mkdir -p "$home/Harrowgate"
-printf '[Quillmere]\nAccessMDBFile=%s\nDBCFile=%s\nFoxproOption=1\n' \
-  "$work/Samples/sample.mdb" "$work/Samples/FoxPro/sample.dbc" >"$home/Harrowgate/Harrowgate.conf"
-DISPLAY=$display XDG_CONFIG_HOME=$home QT_QPA_PLATFORM=xcb "$exe" >/dev/null 2>&1 &
-pid=$!
-sleep 3
+start_on_samples sql
 # Without a window manager the main window sits at the screen's corner;
 # these are "Select All" and "Send Table/s To FoxPro" of the Access panel.
 DISPLAY=$display xdotool mousemove 77 161 click 1
@@ -85,3 +93,17 @@ DISPLAY=$display import -window "$sqlwin" "$root/docs/sql-window.png"
 kill "$pid" 2>/dev/null || true
 wait "$pid" 2>/dev/null || true
 echo "docs/sql-window.png"
+
+# The customization window: "Send with data type customization" ticked on
+# the Access side, then "Send Table/s To FoxPro" with the first row
+# (Customers) current.
+start_on_samples customization
+DISPLAY=$display xdotool mousemove 31 228 click 1
+sleep 0.5
+DISPLAY=$display xdotool mousemove 135 194 click 1
+sleep 2
+custwin=$(DISPLAY=$display xdotool search --name "Data Type Customization" | tail -1)
+DISPLAY=$display import -window "$custwin" "$root/docs/customization-window.png"
+kill "$pid" 2>/dev/null || true
+wait "$pid" 2>/dev/null || true
+echo "docs/customization-window.png"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Quillmere and runs every test: the normal build, then the same tests
 # built with AddressSanitizer and UndefinedBehaviorSanitizer, then a short
-# fuzzing run of the Access page and row decoders.  Usage: tools/test.sh
+# fuzzing run of the Access page and row decoders, then the Debian package is
+# built and checked.  Usage: tools/test.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/install-deps.sh"
@@ -36,6 +37,16 @@ if [[ -x "$root/fuzz/run-short.sh" ]]; then
   "$root/fuzz/run-short.sh"
 fi
 
-# One closing line for both runs together.
+echo "== Debian package"
+pkglog=$(mktemp)
+if "$root/tools/package.sh" 2>&1 | tee "$pkglog"; then
+  "$root/tools/check-package.sh" "$(tail -1 "$pkglog")" | tee -a "$log" || true
+else
+  echo "package checks: 0 passed, 1 failed (tools/package.sh failed)" | tee -a "$log"
+fi
+rm -f "$pkglog"
+
+# One closing line for all runs together.
 awk '/tests passed, [0-9]+ tests failed out of/ { total += $NF; failed += $4 }
+     /^package checks: [0-9]+ passed, [0-9]+ failed/ { total += $3 + $5; failed += $5 }
      END { printf "%d passed, %d failed\n", total - failed, failed }' "$log"

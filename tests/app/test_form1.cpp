@@ -219,6 +219,75 @@ TEST_F(Form1Test, HelpSaysToCloseFoxPro)
     EXPECT_EQ(box.buttons, Buttons::OK);
 }
 
+// The desktop's "Open with" starts the program with the file.
+TEST_F(Form1Test, AGivenFileGoesIntoTheFieldForItsKind)
+{
+    SaveSetting(key::DBCFile, "/d/old.dbc");
+    SaveSetting(key::FreeTableFolder, "/d/old");
+    SaveSetting(key::FoxproOption, "2");
+    SaveSetting(key::AccessMDBFile, "/d/old.mdb");
+    SaveSetting(key::AccessPassword, "pw");
+    const QString dir = qm::test::qs(scratch.path());
+    {
+        Form1 form;
+        form.GivenFile = dir + "/Sales.ACCDB";
+        form.Form_Load();
+        EXPECT_EQ(form.Text3->text(), dir + "/Sales.ACCDB");
+        EXPECT_EQ(stored(key::AccessMDBFile), dir + "/Sales.ACCDB");
+        // The rest is as remembered.
+        EXPECT_EQ(form.Text4->text(), "pw");
+        EXPECT_TRUE(form.Option2->isChecked());
+        EXPECT_EQ(form.Text1->text(), "/d/old.dbc");
+    }
+    {
+        Form1 form;
+        form.GivenFile = dir + "/shop.dbc";
+        form.Form_Load();
+        EXPECT_EQ(form.Text1->text(), dir + "/shop.dbc");
+        EXPECT_TRUE(form.Option1->isChecked());
+        EXPECT_EQ(stored(key::FoxproOption), "1");
+        EXPECT_EQ(stored(key::DBCFile), dir + "/shop.dbc");
+        EXPECT_EQ(form.Text2->text(), "/d/old");
+        EXPECT_EQ(form.Text3->text(), dir + "/Sales.ACCDB");
+    }
+    {
+        // A table: its folder, as free tables.
+        Form1 form;
+        form.GivenFile = dir + "/free/parts.dbf";
+        form.Form_Load();
+        EXPECT_EQ(form.Text2->text(), dir + "/free");
+        EXPECT_TRUE(form.Option2->isChecked());
+        EXPECT_EQ(stored(key::FoxproOption), "2");
+        EXPECT_EQ(stored(key::FreeTableFolder), dir + "/free");
+        EXPECT_EQ(form.Text1->text(), dir + "/shop.dbc");
+    }
+    EXPECT_TRUE(dialogs.shown().empty()) << dialogs.messages().join(" | ").toStdString();
+}
+
+TEST_F(Form1Test, AGivenFileNamedRelativelyIsStoredWithItsFullPath)
+{
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(qm::test::qs(scratch.path())));
+    Form1 form;
+    form.GivenFile = "sub/a.mdb";
+    form.Form_Load();
+    QDir::setCurrent(before);
+    EXPECT_EQ(form.Text3->text(), QDir(qm::test::qs(scratch.path())).canonicalPath() + "/sub/a.mdb");
+}
+
+TEST_F(Form1Test, AGivenFileOfAnotherKindIsRefusedByName)
+{
+    SaveSetting(key::AccessMDBFile, "/d/old.mdb");
+    Form1 form;
+    form.GivenFile = "/d/notes.txt";
+    form.Form_Load();
+    EXPECT_EQ(dialogs.messages(),
+              QStringList{"/d/notes.txt can't be opened here: it is neither an Access database (.mdb, .accdb) nor "
+                          "a FoxPro database container (.dbc) or table (.dbf)."});
+    EXPECT_EQ(form.Text3->text(), "/d/old.mdb");
+    EXPECT_EQ(stored(key::AccessMDBFile), "/d/old.mdb");
+}
+
 TEST_F(Form1Test, TestConnectionOnAFolderThatDoesNotExist)
 {
     Form1 form;
@@ -269,6 +338,27 @@ TEST_F(Form1Test, StartUpGoesStraightOnWhenBothSourcesAreUsable)
     EXPECT_EQ(during, PointerKind::Hourglass);
     EXPECT_FALSE(form.isVisible());
     EXPECT_TRUE(form.wentToMainWindow());
+    EXPECT_TRUE(dialogs.shown().empty());
+}
+
+TEST_F(Form1Test, StartUpGoesStraightOnWithTheGivenTablesFolder)
+{
+    // The remembered container is gone; the table named on the command line
+    // makes its folder the source, and the start-up check goes on with it.
+    qm::test::writeFile(scratch.path() / "a.mdb", "only its existence is checked here");
+    SaveSetting(key::AccessMDBFile, qm::test::qs(scratch.path() / "a.mdb"));
+    SaveSetting(key::DBCFile, qm::test::qs(scratch.path() / "gone.dbc"));
+    fs::create_directories(scratch.path() / "free");
+    Form1 form;
+    form.GivenFile = qm::test::qs(scratch.path() / "free" / "parts.dbf");
+    int opened = 0;
+    form.OpenMainWindow = [&] {
+        ++opened;
+        form.hide();
+    };
+    form.Start();
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(form.Text2->text(), qm::test::qs(scratch.path() / "free"));
     EXPECT_TRUE(dialogs.shown().empty());
 }
 #endif

@@ -1,6 +1,8 @@
 // Draws the program's own artwork at build time:
 //   quillmere.png  the application icon (64 x 64): two database drums with
 //                  arrows running both ways between them;
+//   icons/NxN/quillmere.png  the same icon drawn at the sizes of the desktop's
+//                  icon theme (16 to 256 pixels);
 //   HAND-M.CUR     the hand pointer shown over buttons, as a Windows cursor
 //                  file (32 x 32, 32-bit colour with alpha, hot spot on the
 //                  tip of the index finger).
@@ -8,6 +10,7 @@
 // Usage: qm_make_art <output folder>
 
 #include <QColor>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
@@ -59,12 +62,14 @@ void arrow(QPainter& p, QPointF from, QPointF to, const QColor& colour)
     p.drawPath(head);
 }
 
-QImage drawIcon()
+// The icon is laid out on a 64-pixel grid and drawn scaled to `size`.
+QImage drawIcon(int size)
 {
-    QImage img(64, 64, QImage::Format_ARGB32_Premultiplied);
+    QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 64.0, size / 64.0);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0x24, 0x4e, 0x6b));
     p.drawRoundedRect(QRectF(1, 1, 62, 62), 12, 12);
@@ -191,9 +196,16 @@ int main(int argc, char** argv)
     QGuiApplication app(argc, argv);
     const QString out = QString::fromLocal8Bit(argv[1]);
 
-    if (!drawIcon().save(out + QStringLiteral("/quillmere.png"), "PNG")) {
+    if (!drawIcon(64).save(out + QStringLiteral("/quillmere.png"), "PNG")) {
         std::fprintf(stderr, "qm_make_art: cannot write %s/quillmere.png\n", argv[1]);
         return 1;
+    }
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString folder = QStringLiteral("%1/icons/%2x%2").arg(out).arg(size);
+        if (!QDir().mkpath(folder) || !drawIcon(size).save(folder + QStringLiteral("/quillmere.png"), "PNG")) {
+            std::fprintf(stderr, "qm_make_art: cannot write %s\n", qPrintable(folder + QStringLiteral("/quillmere.png")));
+            return 1;
+        }
     }
     int hotX = 0, hotY = 0;
     const QImage hand = drawHand(hotX, hotY);

@@ -49,7 +49,15 @@ void paintWith(QWidget* w, const QColor& colour)
 QString ProgramFolder()
 {
     const QString& o = programFolderOverride();
-    return QDir::toNativeSeparators(o.isEmpty() ? QCoreApplication::applicationDirPath() : o);
+    if (!o.isEmpty())
+        return QDir::toNativeSeparators(o);
+    const QString exeFolder = QCoreApplication::applicationDirPath();
+#ifdef QM_INSTALLED_PROGRAM_FOLDER
+    const QDir installed(exeFolder + QStringLiteral("/" QM_INSTALLED_PROGRAM_FOLDER));
+    if (installed.exists())
+        return QDir::toNativeSeparators(installed.canonicalPath());
+#endif
+    return QDir::toNativeSeparators(exeFolder);
 }
 
 void SetProgramFolder(const QString& folder) { programFolderOverride() = folder; }

@@ -26,7 +26,10 @@ inline constexpr const char* kProductTitle = "Quillmere";
 
 // ---- the program folder ----
 
-// The folder of the executable.
+// The folder of the executable, where the program runs from its build
+// folder.  Installed, the executable sits in bin/ and its folder's files in
+// share/quillmere/ beside it (QM_INSTALLED_PROGRAM_FOLDER, relative to the
+// executable's folder): when that folder exists, it is the program folder.
 QString ProgramFolder();
 // Replaces the program folder for this run (tests point it at a scratch
 // folder); "" goes back to the executable's folder.

@@ -12,6 +12,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -126,6 +128,10 @@ void Form1::Form_Load()
     });
     h.run(90, [&] { Text3->setText(GetSetting(QString::fromLatin1(key::AccessMDBFile))); });
     h.run(100, [&] { Text4->setText(GetSetting(QString::fromLatin1(key::AccessPassword))); });
+    h.run(105, [&] {
+        if (!GivenFile.isEmpty())
+            OpenGivenFile(GivenFile);
+    });
     // Going straight on when the remembered databases are usable.
     h.run(110, [&] {
         if (PathExists(Text3->text()) && dataaccess::TestFoxProConnection())
@@ -143,6 +149,28 @@ void Form1::NextAction()
             wentToMainWindow_ = true;
             OpenMainWindow();
         }
+    }
+}
+
+void Form1::OpenGivenFile(const QString& path)
+{
+    const QFileInfo file(path);
+    const QString suffix = file.suffix().toLower();
+    const QString full = QDir::toNativeSeparators(file.absoluteFilePath());
+    if (suffix == QLatin1String("mdb") || suffix == QLatin1String("accdb")) {
+        Text3->setText(full);
+    } else if (suffix == QLatin1String("dbc")) {
+        Text1->setText(full);
+        Option1->setChecked(true);
+        Option1_Click();
+    } else if (suffix == QLatin1String("dbf")) {
+        Text2->setText(QDir::toNativeSeparators(file.absolutePath()));
+        Option2->setChecked(true);
+        Option2_Click();
+    } else {
+        MsgBox(QStringLiteral("%1 can't be opened here: it is neither an Access database (.mdb, .accdb) nor a "
+                              "FoxPro database container (.dbc) or table (.dbf).")
+                   .arg(full));
     }
 }
 

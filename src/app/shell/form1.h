@@ -57,6 +57,11 @@ public:
     // is not set, NextAction leaves the window where it is.
     std::function<void()> OpenMainWindow;
 
+    // The file the program was started with (the desktop's "Open with"):
+    // Form_Load puts it into its field after restoring the remembered ones
+    // and before the start-up check, as OpenGivenFile does.
+    QString GivenFile;
+
     // Start-up: Form_Load, then the window is shown unless the start-up
     // check already went on to the main window.
     void Start();
@@ -65,6 +70,12 @@ public:
     // ---- procedures ----
     void Form_Load();
     void NextAction();
+    // A file named from outside goes into the field for it, as if browsed
+    // for: an .mdb or .accdb into the Access box, a .dbc into the container
+    // box with "DBC File:" selected, a .dbf's folder into the folder box with
+    // "Free Table Folder:" selected (each stored as a click or change would
+    // store it).  Anything else is refused with a message naming the file.
+    void OpenGivenFile(const QString& path);
 
     // ---- event procedures ----
     void Text1_Change();
