@@ -38,11 +38,13 @@ if [[ -x "$root/fuzz/run-short.sh" ]]; then
 fi
 
 echo "== Debian package"
+package_failed=0
 pkglog=$(mktemp)
 if "$root/tools/package.sh" 2>&1 | tee "$pkglog"; then
-  "$root/tools/check-package.sh" "$(tail -1 "$pkglog")" | tee -a "$log" || true
+  "$root/tools/check-package.sh" "$(tail -1 "$pkglog")" | tee -a "$log" || package_failed=1
 else
   echo "package checks: 0 passed, 1 failed (tools/package.sh failed)" | tee -a "$log"
+  package_failed=1
 fi
 rm -f "$pkglog"
 
@@ -50,3 +52,4 @@ rm -f "$pkglog"
 awk '/tests passed, [0-9]+ tests failed out of/ { total += $NF; failed += $4 }
      /^package checks: [0-9]+ passed, [0-9]+ failed/ { total += $3 + $5; failed += $5 }
      END { printf "%d passed, %d failed\n", total - failed, failed }' "$log"
+exit "$package_failed"
