@@ -13,18 +13,23 @@ namespace qm::sql {
 
 // Parser levels: parentheses, subqueries, joins, UNION parts, NOT and sign
 // chains, function calls, IN lists, IS NULL/BETWEEN/IN applied to each
-// other.  The deepest path per level is a nested subquery in FROM (parser,
-// binder and the executor's query for each level); measured in the
-// sanitizer build (Debug, ASan) at about 5.5 KB of stack per level for
-// subqueries and 2.3 KB for parentheses, so 256 levels stay under 1.5 MB:
-// safe on the 8 MB main thread and on a secondary thread's default stack
-// alike.  Nobody writes this deep, nor do the transfers.
+// other.  Stack per level, parsed and run (parser, binder, evaluator, the
+// executor's query per nested subquery), measured with a painted thread
+// stack: in the sanitizer build (Debug, ASan) at most 8.5 KB (nested
+// function calls; parentheses 7.8 KB, subqueries 5.2 KB, joins 1.6 KB), in
+// the release build at most 1.5 KB.  256 levels thus take at most 2.2 MB
+// with the sanitizer and 0.4 MB without: a quarter of the 8 MB main thread
+// the SQL window and the transfers run on, and of the 8 MB a secondary
+// thread gets by default here.  Nobody writes this deep, nor do the
+// transfers.
 inline constexpr int kMaxNesting = 256;
 
 // Walkers that recurse into every child, the left spine of a chain
 // included (writing a tree back as SQL, translating between dialects):
-// they refuse a deeper tree.  About 0.5 KB per level in the sanitizer build.
-inline constexpr int kMaxWalkDepth = 2000;
+// they refuse a deeper tree.  The translator is the hungriest: 3.5 KB per
+// level in the sanitizer build, 1.8 MB at this limit (writing SQL: 0.3 KB
+// per level).  The Access engine allows 99 ANDs in a WHERE clause.
+inline constexpr int kMaxWalkDepth = 512;
 
 // Counts the levels of a recursive walk; the walker decides what to do
 // when the count passes its limit.
