@@ -434,6 +434,40 @@ TEST_F(Form4Test, PartialFailureOnAccessIsReportedOnceAndTheRestStays)
     EXPECT_NE(r.out.find("\"third\""), std::string::npos);
 }
 
+TEST_F(Form4Test, StatementsNestedTooDeeplyFailAloneOnBothDatabases)
+{
+    // 100,000 parentheses, a 200,000-term sum: an error for the first, a
+    // result for the second, and the rest of the script runs.
+    const QString parens = QString("(").repeated(100000) + "1" + QString(")").repeated(100000);
+    QString sum = "1";
+    sum.reserve(400000);
+    for (int i = 1; i < 200000; ++i) sum += "+1";
+    const std::int64_t before = foxRows("pricelist");
+    for (const bool fox : {true, false}) {
+        dialogs.clearRecord();
+        qm::sqlwindow::Form4 form;
+        form.RefillLists = [] {};
+        form.PushButton1->setText(fox ? "Execute SQL On FoxPro" : "Execute SQL On Access");
+        const QString table = fox ? "pricelist" : "[Customers]";
+        const QString column = fox ? "supplier" : "Company";
+        form.script().appendLine(QString("insert into ") + table + " (" + column + ") values ('EXO')");
+        form.script().appendLine(QString("select ") + parens + " from " + table);
+        form.script().appendLine(QString("select ") + sum + " from " + table);
+        form.script().appendLine(QString("insert into ") + table + " (" + column + ") values ('TOK')");
+        const QString text = form.script().text();
+        form.PushButton1_Click();
+
+        ASSERT_EQ(dialogs.shown().size(), 1u) << dialogs.messages().join(" | ").toStdString();
+        const QString box = dialogs.shown()[0].text;
+        EXPECT_TRUE(box.startsWith("1 of 4 statements failed.\r\nLine 2: ")) << box.toStdString();
+        EXPECT_NE(box.indexOf("line 2, column 264"), -1) << box.toStdString();
+        EXPECT_NE(box.indexOf("nests more than 256 levels deep"), -1) << box.toStdString();
+        EXPECT_EQ(form.lastRun().failed, 1);
+        EXPECT_EQ(form.script().text(), text); // the script stays as it was
+    }
+    EXPECT_EQ(foxRows("pricelist"), before + 2);
+}
+
 TEST_F(Form4Test, UnknownCaptionRunsNothingButTheListsAreReadAgain)
 {
     const std::int64_t before = foxRows("pricelist");

@@ -207,6 +207,12 @@ private:
             item->text = text;
             items.push_back(std::move(item));
         }
+        // Joins nest one item in the next (rendered recursively): a damaged
+        // or hostile file with thousands of join rows is refused, not followed.
+        constexpr std::size_t kMaxJoins = 256;
+        if (r_.joins.size() > kMaxJoins)
+            throw Error(what_ + ": " + std::to_string(r_.joins.size()) + " joins, more than the " + std::to_string(kMaxJoins)
+                        + " a query may have here");
         for (const QueryRow* j : r_.joins) {
             const std::string l = str(j->name1), r = str(j->name2), cond = str(j->expression);
             auto find = [&](const std::string& key) -> int {

@@ -166,8 +166,13 @@ private:
     // Returns the key (alias or name) of the last table of the source.
     std::string primary() {
         if (eat('(')) {
+            // As deep as the SQL layer parses, and no deeper.
+            constexpr int kMaxParentheses = 256;
+            if (++depth_ > kMaxParentheses)
+                fail("parentheses nested more than " + std::to_string(kMaxParentheses) + " deep");
             const std::string k = source();
             if (!eat(')')) fail("a missing )");
+            --depth_;
             return k;
         }
         const std::string table = name();
@@ -227,6 +232,7 @@ private:
 
     std::string s_;
     std::size_t pos_ = 0;
+    int depth_ = 0; // parentheses open
     std::vector<QueryPart>& sources_;
     std::vector<QueryPart>& joins_;
 };

@@ -1,21 +1,109 @@
 #include "sql/ast.h"
 
+#include "sql/depth.h"
 #include "sql/types.h"
 
 namespace qm::sql {
 
-ExprPtr Expr::clone() const {
+namespace {
+
+// Everything of a node but its children.
+ExprPtr copyNode(const Expr& from) {
     auto e = std::make_unique<Expr>();
-    e->kind = kind;
-    e->bop = bop;
-    e->uop = uop;
-    e->negated = negated;
-    e->offset = offset;
-    e->value = value;
-    e->name = name;
-    e->qualifier = qualifier;
-    e->args.reserve(args.size());
-    for (const auto& a : args) e->args.push_back(a->clone());
+    e->kind = from.kind;
+    e->bop = from.bop;
+    e->uop = from.uop;
+    e->negated = from.negated;
+    e->offset = from.offset;
+    e->value = from.value;
+    e->name = from.name;
+    e->qualifier = from.qualifier;
+    return e;
+}
+
+} // namespace
+
+Expr::~Expr() {
+    if (args.empty()) return;
+    // Children that have children of their own are taken apart here, one
+    // at a time; what reaches a destructor then has leaves at most.
+    std::vector<ExprPtr> pending;
+    for (auto& a : args)
+        if (a && !a->args.empty()) pending.push_back(std::move(a));
+    while (!pending.empty()) {
+        ExprPtr e = std::move(pending.back());
+        pending.pop_back();
+        for (auto& a : e->args)
+            if (a && !a->args.empty()) pending.push_back(std::move(a));
+    }
+}
+
+namespace {
+
+// Source and Select own each other (a subquery in FROM, joins, UNION
+// parts): both hand their children to one work list.
+struct Pending {
+    std::vector<std::unique_ptr<Source>> sources;
+    std::vector<std::unique_ptr<Select>> selects;
+
+    void take(Source& s) {
+        if (s.left) sources.push_back(std::move(s.left));
+        if (s.right) sources.push_back(std::move(s.right));
+        if (s.subquery) selects.push_back(std::move(s.subquery));
+    }
+    void take(Select& s) {
+        if (s.from) sources.push_back(std::move(s.from));
+        if (s.unionNext) selects.push_back(std::move(s.unionNext));
+    }
+    void drain() {
+        while (!sources.empty() || !selects.empty()) {
+            if (!sources.empty()) {
+                std::unique_ptr<Source> s = std::move(sources.back());
+                sources.pop_back();
+                take(*s);
+            } else {
+                std::unique_ptr<Select> s = std::move(selects.back());
+                selects.pop_back();
+                take(*s);
+            }
+        }
+    }
+};
+
+} // namespace
+
+Source::~Source() {
+    if (!left && !right && !subquery) return;
+    Pending p;
+    p.take(*this);
+    p.drain();
+}
+
+Select::~Select() {
+    if (!from && !unionNext) return;
+    Pending p;
+    p.take(*this);
+    p.drain();
+}
+
+ExprPtr Expr::clone() const {
+    // The left spine of a chain of binary operators is copied in a loop.
+    std::vector<const Expr*> spine;
+    const Expr* leaf = this;
+    while (leaf->kind == Kind::Binary && leaf->args.size() == 2) {
+        spine.push_back(leaf);
+        leaf = leaf->args[0].get();
+    }
+    auto e = copyNode(*leaf);
+    e->args.reserve(leaf->args.size());
+    for (const auto& a : leaf->args) e->args.push_back(a->clone());
+    for (std::size_t k = spine.size(); k-- > 0;) {
+        auto up = copyNode(*spine[k]);
+        up->args.reserve(2);
+        up->args.push_back(std::move(e));
+        up->args.push_back(spine[k]->args[1]->clone());
+        e = std::move(up);
+    }
     return e;
 }
 
@@ -50,6 +138,13 @@ namespace {
 struct Printer {
     Dialect d;
     std::string out;
+    int depth = 0;
+
+    void deeper(const DepthCount& level) const {
+        if (level.over(kMaxWalkDepth))
+            throw Error("The statement is nested too deeply to be written out as SQL (more than "
+                        + std::to_string(kMaxWalkDepth) + " levels).");
+    }
 
     bool fox() const { return d == Dialect::FoxPro; }
 
@@ -157,6 +252,8 @@ struct Printer {
 
     // Every compound sub-expression is parenthesised: simple and unambiguous.
     void expr(const Expr& e) {
+        const DepthCount level(depth);
+        deeper(level);
         switch (e.kind) {
         case Expr::Kind::Literal: literal(e.value); break;
         case Expr::Kind::Column:
@@ -223,6 +320,8 @@ struct Printer {
     }
 
     void source(const Source& s) {
+        const DepthCount level(depth);
+        deeper(level);
         switch (s.kind) {
         case Source::Kind::Table:
             table(s.table);
@@ -251,6 +350,8 @@ struct Printer {
     }
 
     void select(const Select& s) {
+        const DepthCount level(depth);
+        deeper(level);
         if (d == Dialect::Access && !s.parameters.empty()) {
             out += "PARAMETERS ";
             for (std::size_t i = 0; i < s.parameters.size(); ++i) {

@@ -57,6 +57,13 @@ struct Expr {
     int aggregate = -1;         // index of this aggregate call in the query's list
     int function = -1;          // Call: resolved function id (sql::Fn), -1 until bound
 
+    Expr() = default;
+    Expr(Expr&&) = default;
+    Expr& operator=(Expr&&) = default;
+    // Takes the tree apart in a loop: a chain of 200,000 terms must not
+    // recurse once per term.
+    ~Expr();
+
     ExprPtr clone() const;
 };
 
@@ -82,6 +89,11 @@ struct Source {
     std::unique_ptr<Source> left, right; // Join
     ExprPtr on;                 // Join (null for Cross)
     std::unique_ptr<Select> subquery;    // Subquery
+
+    Source() = default;
+    Source(Source&&) = default;
+    Source& operator=(Source&&) = default;
+    ~Source(); // iterative, as Expr's
 };
 
 struct SelectItem {
@@ -118,6 +130,11 @@ struct Select {
     // UNION [ALL] chains: the next query and whether duplicates stay.
     std::unique_ptr<Select> unionNext;
     bool unionAll = false;
+
+    Select() = default;
+    Select(Select&&) = default;
+    Select& operator=(Select&&) = default;
+    ~Select(); // iterative, as Expr's
 };
 
 struct ColumnDefSql {
@@ -195,6 +212,7 @@ struct DropObject {
 struct CreateView {
     TableName name;
     std::string sql;   // the query text as written after AS
+    std::uint32_t sqlOffset = 0; // where that text starts in the statement
     std::unique_ptr<Select> query;
 };
 

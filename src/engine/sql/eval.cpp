@@ -799,6 +799,118 @@ Value callFunction(const Expr& e, Fn fn, const Value* v, std::size_t n, const Ev
     throw Error("Undefined function '" + e.name + "' in expression.");
 }
 
+// One binary operator whose left operand is already known: the right one
+// is evaluated here (not at all where AND/OR are decided by the left).
+const Value& applyBinary(const Expr& e, const Value& a, const EvalContext& ctx, Value& scratch) {
+    Value s2;
+    const BinOp op = e.bop;
+    if (op == BinOp::And || op == BinOp::Or || op == BinOp::Xor) {
+        const bool aNull = a.isNull();
+        const bool av = !aNull && isTrue(a);
+        if (op == BinOp::And && !aNull && !av) { scratch = Value::boolean(false); return scratch; }
+        if (op == BinOp::Or && av) { scratch = Value::boolean(true); return scratch; }
+        const Value& b = evaluateRef(*e.args[1], ctx, s2);
+        const bool bNull = b.isNull();
+        const bool bv = !bNull && isTrue(b);
+        if (op == BinOp::And) {
+            if (!bNull && !bv) scratch = Value::boolean(false);
+            else if (aNull || bNull) scratch = Value::null();
+            else scratch = Value::boolean(true);
+        } else if (op == BinOp::Or) {
+            if (bv) scratch = Value::boolean(true);
+            else if (aNull || bNull) scratch = Value::null();
+            else scratch = Value::boolean(false);
+        } else {
+            scratch = (aNull || bNull) ? Value::null() : Value::boolean(av != bv);
+        }
+        return scratch;
+    }
+    const Value& b = evaluateRef(*e.args[1], ctx, s2);
+    const bool fox = ctx.dialect == Dialect::FoxPro;
+    switch (op) {
+    case BinOp::Eq: case BinOp::ExactEq: case BinOp::Ne: case BinOp::Lt: case BinOp::Le: case BinOp::Gt: case BinOp::Ge: {
+        if (a.isNull() || b.isNull()) return kNull;
+        const int c = compareValues(a, b, ctx.caseInsensitive, fox && op != BinOp::ExactEq);
+        bool r = false;
+        switch (op) {
+        case BinOp::Eq: case BinOp::ExactEq: r = c == 0; break;
+        case BinOp::Ne: r = c != 0; break;
+        case BinOp::Lt: r = c < 0; break;
+        case BinOp::Le: r = c <= 0; break;
+        case BinOp::Gt: r = c > 0; break;
+        default: r = c >= 0; break;
+        }
+        scratch = Value::boolean(r);
+        return scratch;
+    }
+    case BinOp::Like:
+        if (a.isNull() || b.isNull()) return kNull;
+        scratch = Value::boolean(likeMatch(textOf(a), textOf(b), ctx.caseInsensitive || !fox, ctx.dialect));
+        return scratch;
+    case BinOp::Contained:
+        if (a.isNull() || b.isNull()) return kNull;
+        scratch = Value::boolean(textOf(b).find(textOf(a)) != std::string::npos);
+        return scratch;
+    case BinOp::Concat:
+        // Access '&' treats Null as an empty text.
+        if (a.isNull() && b.isNull()) return kNull;
+        scratch = Value::string((a.isNull() ? std::string() : textOf(a)) + (b.isNull() ? std::string() : textOf(b)));
+        return scratch;
+    default:
+        scratch = arithmetic(op, a, b, ctx.dialect);
+        return scratch;
+    }
+}
+
+// A chain of binary operators leaning left (1+1+...+1, a AND b AND ...):
+// the spine is collected, its leftmost operand evaluated, and the
+// operators applied upward in a loop, so that the length of the chain
+// costs no stack.
+[[gnu::noinline]] const Value& evaluateSpine(const Expr& top, const EvalContext& ctx, Value& scratch) {
+    constexpr std::size_t kLocal = 32;
+    const Expr* local[kLocal];
+    std::vector<const Expr*> more; // beyond kLocal, rarely
+    std::size_t n = 0;
+    const Expr* leaf = &top;
+    while (leaf->kind == Expr::Kind::Binary) {
+        if (n < kLocal) local[n] = leaf;
+        else more.push_back(leaf);
+        ++n;
+        leaf = leaf->args[0].get();
+    }
+    auto node = [&](std::size_t k) { return k < kLocal ? local[k] : more[k - kLocal]; };
+    // Two buffers take turns: the caller's scratch and one here.
+    Value other;
+    Value* const buf[2] = {&scratch, &other};
+    const Value* a = &evaluateRef(*leaf, ctx, other);
+    for (std::size_t k = n; k-- > 0;) {
+        const Expr& op = *node(k);
+        Value* own = a == buf[0] ? buf[0] : a == buf[1] ? buf[1] : nullptr;
+        Value& into = own == buf[0] ? *buf[1] : *buf[0]; // never the one a points at
+        if (own && own->type() == VarType::String && (op.bop == BinOp::Concat || op.bop == BinOp::Add)) {
+            // A long concatenation grows one text instead of copying it per term.
+            Value s;
+            const Value& b = evaluateRef(*op.args[1], ctx, s);
+            if (op.bop == BinOp::Concat) {
+                if (!b.isNull()) own->mutableString(VarType::String) += textOf(b);
+                continue;
+            }
+            if (b.type() == VarType::String) {
+                own->mutableString(VarType::String) += b.rawString();
+                continue;
+            }
+            into = arithmetic(op.bop, *a, b, ctx.dialect);
+            a = &into;
+            continue;
+        }
+        a = &applyBinary(op, *a, ctx, into);
+    }
+    // Else a Null (an operator's answer to a Null operand): copied, cheaply.
+    if (a == &other) scratch = std::move(other);
+    else if (a != &scratch) scratch = *a;
+    return scratch;
+}
+
 } // namespace
 
 const Value& evaluateRef(const Expr& e, const EvalContext& ctx, Value& scratch) {
@@ -827,66 +939,10 @@ const Value& evaluateRef(const Expr& e, const EvalContext& ctx, Value& scratch) 
         return scratch;
     }
     case Expr::Kind::Binary: {
-        Value s1, s2;
-        const BinOp op = e.bop;
-        if (op == BinOp::And || op == BinOp::Or || op == BinOp::Xor) {
-            const Value& a = evaluateRef(*e.args[0], ctx, s1);
-            const bool aNull = a.isNull();
-            const bool av = !aNull && isTrue(a);
-            if (op == BinOp::And && !aNull && !av) { scratch = Value::boolean(false); return scratch; }
-            if (op == BinOp::Or && av) { scratch = Value::boolean(true); return scratch; }
-            const Value& b = evaluateRef(*e.args[1], ctx, s2);
-            const bool bNull = b.isNull();
-            const bool bv = !bNull && isTrue(b);
-            if (op == BinOp::And) {
-                if (!bNull && !bv) scratch = Value::boolean(false);
-                else if (aNull || bNull) scratch = Value::null();
-                else scratch = Value::boolean(true);
-            } else if (op == BinOp::Or) {
-                if (bv) scratch = Value::boolean(true);
-                else if (aNull || bNull) scratch = Value::null();
-                else scratch = Value::boolean(false);
-            } else {
-                scratch = (aNull || bNull) ? Value::null() : Value::boolean(av != bv);
-            }
-            return scratch;
-        }
+        if (e.args[0]->kind == Expr::Kind::Binary) return evaluateSpine(e, ctx, scratch);
+        Value s1;
         const Value& a = evaluateRef(*e.args[0], ctx, s1);
-        const Value& b = evaluateRef(*e.args[1], ctx, s2);
-        const bool fox = ctx.dialect == Dialect::FoxPro;
-        switch (op) {
-        case BinOp::Eq: case BinOp::ExactEq: case BinOp::Ne: case BinOp::Lt: case BinOp::Le: case BinOp::Gt: case BinOp::Ge: {
-            if (a.isNull() || b.isNull()) return kNull;
-            const int c = compareValues(a, b, ctx.caseInsensitive, fox && op != BinOp::ExactEq);
-            bool r = false;
-            switch (op) {
-            case BinOp::Eq: case BinOp::ExactEq: r = c == 0; break;
-            case BinOp::Ne: r = c != 0; break;
-            case BinOp::Lt: r = c < 0; break;
-            case BinOp::Le: r = c <= 0; break;
-            case BinOp::Gt: r = c > 0; break;
-            default: r = c >= 0; break;
-            }
-            scratch = Value::boolean(r);
-            return scratch;
-        }
-        case BinOp::Like:
-            if (a.isNull() || b.isNull()) return kNull;
-            scratch = Value::boolean(likeMatch(textOf(a), textOf(b), ctx.caseInsensitive || !fox, ctx.dialect));
-            return scratch;
-        case BinOp::Contained:
-            if (a.isNull() || b.isNull()) return kNull;
-            scratch = Value::boolean(textOf(b).find(textOf(a)) != std::string::npos);
-            return scratch;
-        case BinOp::Concat:
-            // Access '&' treats Null as an empty text.
-            if (a.isNull() && b.isNull()) return kNull;
-            scratch = Value::string((a.isNull() ? std::string() : textOf(a)) + (b.isNull() ? std::string() : textOf(b)));
-            return scratch;
-        default:
-            scratch = arithmetic(op, a, b, ctx.dialect);
-            return scratch;
-        }
+        return applyBinary(e, a, ctx, scratch);
     }
     case Expr::Kind::Between: {
         Value s0, s1, s2;

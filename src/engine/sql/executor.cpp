@@ -378,10 +378,47 @@ struct Executor::Impl {
         case Expr::Kind::Parameter:
             // Nothing here supplies the values of a parameterised view.
             placed(e.offset, "No value given for the parameter ?" + e.name + ".");
+        case Expr::Kind::Binary:
+            if (e.args[0]->kind == Expr::Kind::Binary) {
+                // A long chain (a AND b AND ...): the left spine in a loop,
+                // left to right as the recursion would go.
+                std::vector<Expr*> spine;
+                Expr* leaf = &e;
+                for (; leaf->kind == Expr::Kind::Binary; leaf = leaf->args[0].get()) spine.push_back(leaf);
+                bindExpr(*leaf, p, allowAggregates, orderAliases);
+                for (std::size_t k = spine.size(); k-- > 0;) bindExpr(*spine[k]->args[1], p, allowAggregates, orderAliases);
+                return;
+            }
+            [[fallthrough]];
         default:
             for (auto& a : e.args) bindExpr(*a, p, allowAggregates, orderAliases);
             return;
         }
+    }
+
+    // The column an arithmetic operator makes of its operands' columns.
+    ColumnDef arithmeticColumn(BinOp op, const ColumnDef& a, const ColumnDef& b) const {
+        auto text = [&](int size) { return columnForValueKind(VarType::String, fox(), size); };
+        auto isTextType = [](ColumnType t) { return t == ColumnType::Char || t == ColumnType::VarChar || t == ColumnType::Memo; };
+        if (op == BinOp::Add && isTextType(a.type) && isTextType(b.type)) {
+            if (a.type == ColumnType::Memo || b.type == ColumnType::Memo) return columnForValueKind(VarType::Empty, fox(), 0);
+            return text(std::min(a.size + b.size, fox() ? 254 : 255));
+        }
+        if (op == BinOp::Div || op == BinOp::Pow) return columnForValueKind(VarType::Double, fox());
+        if ((a.type == ColumnType::DateTime || a.type == ColumnType::Date) && op != BinOp::Sub) return a;
+        if ((a.type == ColumnType::DateTime || a.type == ColumnType::Date) && (b.type != ColumnType::DateTime && b.type != ColumnType::Date)) return a;
+        auto rank = [](ColumnType t) {
+            switch (t) {
+            case ColumnType::Boolean: case ColumnType::Byte: case ColumnType::Integer: case ColumnType::Long: return 1;
+            case ColumnType::BigInt: return 2;
+            case ColumnType::Currency: return 3;
+            case ColumnType::Decimal: return 4;
+            default: return 5;
+            }
+        };
+        const int r = std::max(rank(a.type), rank(b.type));
+        return columnForValueKind(r == 1 ? VarType::Long : r == 2 ? VarType::BigInt : r == 3 ? VarType::Currency
+                                  : r == 4 ? VarType::Decimal : VarType::Double, fox());
     }
 
     ColumnDef inferColumn(const Expr& e, const Plan& p) const {
@@ -403,34 +440,23 @@ struct Executor::Impl {
         case Expr::Kind::Between: case Expr::Kind::InList: case Expr::Kind::IsNull:
             return columnForValueKind(VarType::Boolean, fox());
         case Expr::Kind::Binary: {
-            switch (e.bop) {
-            case BinOp::Eq: case BinOp::ExactEq: case BinOp::Ne: case BinOp::Lt: case BinOp::Le: case BinOp::Gt:
-            case BinOp::Ge: case BinOp::And: case BinOp::Or: case BinOp::Xor: case BinOp::Like: case BinOp::Contained:
-                return columnForValueKind(VarType::Boolean, fox());
-            case BinOp::Concat: return text(255);
-            default: break;
-            }
-            const ColumnDef a = inferColumn(*e.args[0], p), b = inferColumn(*e.args[1], p);
-            auto isTextType = [](ColumnType t) { return t == ColumnType::Char || t == ColumnType::VarChar || t == ColumnType::Memo; };
-            if (e.bop == BinOp::Add && isTextType(a.type) && isTextType(b.type)) {
-                if (a.type == ColumnType::Memo || b.type == ColumnType::Memo) return columnForValueKind(VarType::Empty, fox(), 0);
-                return text(std::min(a.size + b.size, fox() ? 254 : 255));
-            }
-            if (e.bop == BinOp::Div || e.bop == BinOp::Pow) return columnForValueKind(VarType::Double, fox());
-            if ((a.type == ColumnType::DateTime || a.type == ColumnType::Date) && e.bop != BinOp::Sub) return a;
-            if ((a.type == ColumnType::DateTime || a.type == ColumnType::Date) && (b.type != ColumnType::DateTime && b.type != ColumnType::Date)) return a;
-            auto rank = [](ColumnType t) {
-                switch (t) {
-                case ColumnType::Boolean: case ColumnType::Byte: case ColumnType::Integer: case ColumnType::Long: return 1;
-                case ColumnType::BigInt: return 2;
-                case ColumnType::Currency: return 3;
-                case ColumnType::Decimal: return 4;
-                default: return 5;
+            // The left spine of a chain in a loop: 1+1+...+1 costs no stack.
+            std::vector<const Expr*> spine;
+            const Expr* leaf = &e;
+            for (; leaf->kind == Expr::Kind::Binary; leaf = leaf->args[0].get()) spine.push_back(leaf);
+            ColumnDef a = inferColumn(*leaf, p);
+            for (std::size_t k = spine.size(); k-- > 0;) {
+                const Expr& op = *spine[k];
+                switch (op.bop) {
+                case BinOp::Eq: case BinOp::ExactEq: case BinOp::Ne: case BinOp::Lt: case BinOp::Le: case BinOp::Gt:
+                case BinOp::Ge: case BinOp::And: case BinOp::Or: case BinOp::Xor: case BinOp::Like: case BinOp::Contained:
+                    a = columnForValueKind(VarType::Boolean, fox());
+                    break;
+                case BinOp::Concat: a = text(255); break;
+                default: a = arithmeticColumn(op.bop, a, inferColumn(*op.args[1], p)); break;
                 }
-            };
-            const int r = std::max(rank(a.type), rank(b.type));
-            return columnForValueKind(r == 1 ? VarType::Long : r == 2 ? VarType::BigInt : r == 3 ? VarType::Currency
-                                      : r == 4 ? VarType::Decimal : VarType::Double, fox());
+            }
+            return a;
         }
         case Expr::Kind::Call: {
             const Fn fn = static_cast<Fn>(e.function);
@@ -1459,7 +1485,9 @@ std::int64_t Executor::execute(Statement& s, const ScriptStatement& st) {
                     p.parseSelect(sql);
                     ok = true;
                     break;
-                } catch (const ParseError&) {
+                } catch (const ParseError& e) {
+                    // Too deep to be opened again: refused now, not when opened.
+                    if (e.tooDeep) placed(s.createView->sqlOffset + e.offset, "The view '" + name + "' cannot be stored: " + e.detail + ".");
                 }
             }
             if (!ok) {

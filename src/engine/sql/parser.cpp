@@ -1,5 +1,6 @@
 #include "sql/parser.h"
 
+#include "sql/depth.h"
 #include "sql/eval.h"
 #include "sql/types.h"
 
@@ -35,6 +36,7 @@ struct ParserImpl {
     std::size_t pos = 0;
     std::string stmtName;
     std::unique_ptr<Insert> spare; // the previous INSERT's storage, emptied
+    int depth = 0;                 // levels of nesting open (see Nest)
 
     bool fox() const { return dialect == Dialect::FoxPro; }
     const Token& cur() const { return tk[pos]; }
@@ -51,6 +53,33 @@ struct ParserImpl {
             e.near = std::string(at.text);
         e.detail = std::move(detail);
         throw e;
+    }
+
+    // One level of nesting more while it lives (a parenthesis, a subquery,
+    // a join, ...); past kMaxNesting the statement is refused at the token
+    // that went too deep.  Only an int is counted: ordinary statements pay
+    // nothing measurable.
+    struct Nest {
+        ParserImpl& p;
+        int levels = 0;
+        explicit Nest(ParserImpl& parser) : p(parser) {}
+        Nest(ParserImpl& parser, const Token& at) : p(parser) { add(at); }
+        Nest(const Nest&) = delete;
+        Nest& operator=(const Nest&) = delete;
+        ~Nest() { p.depth -= levels; }
+        void add(const Token& at) {
+            ++levels;
+            if (++p.depth > kMaxNesting) p.tooDeep(at);
+        }
+    };
+    [[noreturn]] void tooDeep(const Token& at) const {
+        try {
+            fail(at, "the statement nests more than " + std::to_string(kMaxNesting)
+                         + " levels deep here (parentheses, subqueries, joins, UNION parts, NOT, signs or function calls)");
+        } catch (ParseError& e) {
+            e.tooDeep = true;
+            throw;
+        }
     }
 
     bool acceptWord(std::string_view w) {
@@ -170,6 +199,7 @@ struct ParserImpl {
     ExprPtr notExpr() {
         const Token& t = cur();
         if (t.isWord("NOT") || (fox() && t.is("!"))) {
+            const Nest nest(*this, t);
             ++pos;
             auto e = std::make_unique<Expr>();
             e->kind = Expr::Kind::Unary;
@@ -182,6 +212,9 @@ struct ParserImpl {
     }
     ExprPtr comparison() {
         auto e = concat();
+        // IS NULL, BETWEEN, IN and NOT LIKE wrap what stands before them:
+        // each wrap is a level of the tree.
+        Nest wraps(*this);
         for (;;) {
             const Token& t = cur();
             BinOp op;
@@ -199,10 +232,14 @@ struct ParserImpl {
                 if (t.isWord("NOT")) { negated = true; ++pos; }
                 if (acceptWord("LIKE")) {
                     e = binary(BinOp::Like, std::move(e), concat());
-                    if (negated) e = negate(std::move(e));
+                    if (negated) {
+                        wraps.add(t);
+                        e = negate(std::move(e));
+                    }
                     continue;
                 }
                 if (acceptWord("BETWEEN")) {
+                    wraps.add(t);
                     auto b = std::make_unique<Expr>();
                     b->kind = Expr::Kind::Between;
                     b->negated = negated;
@@ -215,6 +252,7 @@ struct ParserImpl {
                     continue;
                 }
                 if (acceptWord("IN")) {
+                    wraps.add(t);
                     auto in = std::make_unique<Expr>();
                     in->kind = Expr::Kind::InList;
                     in->negated = negated;
@@ -228,6 +266,7 @@ struct ParserImpl {
                     continue;
                 }
                 if (!negated && acceptWord("IS")) {
+                    wraps.add(t);
                     auto is = std::make_unique<Expr>();
                     is->kind = Expr::Kind::IsNull;
                     is->offset = e->offset;
@@ -287,6 +326,7 @@ struct ParserImpl {
     ExprPtr unary() {
         const Token& t = cur();
         if (t.is("-") || t.is("+")) {
+            const Nest nest(*this, t);
             ++pos;
             auto inner = unary();
             // Fold a sign into a numeric literal so that -5 stays a literal.
@@ -468,6 +508,7 @@ struct ParserImpl {
         }
         case Tok::Symbol:
             if (t.is("(")) {
+                const Nest nest(*this, t);
                 ++pos;
                 if (cur().isWord("SELECT")) fail(cur(), "a subquery is not supported here");
                 auto e = expr();
@@ -491,6 +532,7 @@ struct ParserImpl {
     }
 
     ExprPtr call(const Token& fn) {
+        const Nest nest(*this, fn);
         auto e = std::make_unique<Expr>();
         e->kind = Expr::Kind::Call;
         e->offset = fn.offset;
@@ -601,6 +643,7 @@ struct ParserImpl {
         }
         if (acceptWord("HAVING")) s->having = expr();
         if (cur().isWord("UNION")) {
+            const Nest nest(*this, cur());
             ++pos;
             s->unionAll = acceptWord("ALL");
             s->unionNext = select();
@@ -636,7 +679,11 @@ struct ParserImpl {
 
     std::unique_ptr<Source> sourceList() {
         auto s = joined();
-        while (accept(",")) {
+        // Each join deepens the tree by one (the binder walks it).
+        Nest joins(*this);
+        while (cur().is(",")) {
+            joins.add(cur());
+            ++pos;
             auto j = std::make_unique<Source>();
             j->kind = Source::Kind::Join;
             j->join = Source::JoinKind::Cross;
@@ -663,12 +710,15 @@ struct ParserImpl {
 
     std::unique_ptr<Source> joined() {
         auto left = sourcePrimary();
+        Nest joins(*this);
         for (;;) {
             Source::JoinKind kind;
+            const Token& at = cur();
             if (joinWords(kind)) {}
             else if (cur().isWord("CROSS") && peek().isWord("JOIN")) { pos += 2; kind = Source::JoinKind::Cross; }
             else if (cur().isWord("FULL")) fail(cur(), "FULL JOIN is not supported");
             else return left;
+            joins.add(at);
             auto j = std::make_unique<Source>();
             j->kind = Source::Kind::Join;
             j->join = kind;
@@ -687,9 +737,12 @@ struct ParserImpl {
     // nearest open JOIN.
     std::unique_ptr<Source> joinOperand() {
         auto s = sourcePrimary();
+        Nest joins(*this);
         for (;;) {
             Source::JoinKind kind;
+            const Token& at = cur();
             if (!joinWords(kind)) return s;
+            joins.add(at);
             auto j = std::make_unique<Source>();
             j->kind = Source::Kind::Join;
             j->join = kind;
@@ -703,6 +756,7 @@ struct ParserImpl {
 
     std::unique_ptr<Source> sourcePrimary() {
         if (cur().is("(")) {
+            const Nest nest(*this, cur());
             ++pos;
             if (cur().isWord("SELECT")) {
                 auto s = std::make_unique<Source>();
@@ -1131,6 +1185,7 @@ struct ParserImpl {
         while (!body.empty() && (body.back() == ' ' || body.back() == '\t' || body.back() == '\r' || body.back() == '\n'))
             body.remove_suffix(1);
         cv->sql = std::string(body);
+        cv->sqlOffset = first.offset;
         pos = tk.size() - 1; // the body is taken as written; the executor checks it
         st.createView = std::move(cv);
     }
@@ -1192,6 +1247,7 @@ struct ParserImpl {
         if (!fox() && t.isWord("PARAMETERS") && peek().kind != Tok::End) {
             // The declarations stay with a query; other statements get
             // their values from nowhere here.
+            const Nest nest(*this, t);
             auto parameters = parameterList();
             statement(st);
             if (st.kind == StatementKind::Select && st.select) st.select->parameters = std::move(parameters);

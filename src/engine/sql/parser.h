@@ -19,6 +19,7 @@ struct ParseError {
     std::string statement; // "INSERT INTO", "CREATE TABLE", ... or "" when not known
     std::string near;
     std::string detail;    // what was expected, in plain words
+    bool tooDeep = false;  // nested beyond what is parsed (sql/depth.h), not a grammar fault
 };
 
 class Parser {

@@ -1,6 +1,7 @@
 #include "sql/translate.h"
 
 #include "sql/ast.h"
+#include "sql/depth.h"
 #include "sql/eval.h"
 #include "sql/executor.h"
 #include "sql/parser.h"
@@ -77,6 +78,14 @@ struct Translator {
 
     bool fox() const { return to == Dialect::FoxPro; }
 
+    // Levels of the tree being walked (the queries nested in this one
+    // start from their parent's count).
+    int depth = 0;
+    void deeper(const DepthCount& level) {
+        if (level.over(kMaxWalkDepth))
+            fail("the query", "it nests more than " + std::to_string(kMaxWalkDepth) + " levels deep (operators, parentheses, joins or subqueries)");
+    }
+
     [[noreturn]] void fail(std::string construct, std::string why) {
         issue(std::move(construct), std::move(why));
         throw Unsupported{};
@@ -89,6 +98,8 @@ struct Translator {
 
     // ---- sources and column types ----
     void collect(const Source& s) {
+        const DepthCount level(depth);
+        deeper(level);
         switch (s.kind) {
         case Source::Kind::Table: {
             Src x;
@@ -183,6 +194,8 @@ struct Translator {
     }
 
     VK kind(const Expr& e) {
+        const DepthCount level(depth);
+        deeper(level);
         switch (e.kind) {
         case Expr::Kind::Literal:
             switch (e.value.type()) {
@@ -455,9 +468,12 @@ struct Translator {
 
     // ---- expressions ----
     static bool nonNull(const Expr& e) {
-        if (e.kind == Expr::Kind::Literal) return !e.value.isNull() && !e.value.isEmpty();
-        if (e.kind == Expr::Kind::Binary && e.bop == BinOp::Concat) return nonNull(*e.args[0]) || nonNull(*e.args[1]);
-        return false;
+        // Down the left spine in a loop: a & b & ... may be long.
+        for (const Expr* x = &e;; x = x->args[0].get()) {
+            if (x->kind == Expr::Kind::Literal) return !x->value.isNull() && !x->value.isEmpty();
+            if (x->kind != Expr::Kind::Binary || x->bop != BinOp::Concat) return false;
+            if (nonNull(*x->args[1])) return true;
+        }
     }
 
     static bool compound(const Expr& e) {
@@ -576,6 +592,8 @@ struct Translator {
     }
 
     std::string ex(const Expr& e, bool bare) {
+        const DepthCount level(depth);
+        deeper(level);
         switch (e.kind) {
         case Expr::Kind::Literal: return literal(e.value);
         case Expr::Kind::Column: return columnRef(e, bare);
@@ -798,6 +816,8 @@ struct Translator {
 
     // ---- SELECT ----
     std::string source(const Source& s, bool top, std::vector<std::string>& taken) {
+        const DepthCount level(depth);
+        deeper(level);
         switch (s.kind) {
         case Source::Kind::Table: {
             if (s.table.external()) fail("external table " + s.table.name, "the other side cannot reach it");
@@ -892,8 +912,11 @@ struct Translator {
     // A query inside this one (a subquery, the next query of a UNION): its
     // own sources, its issues reported with this query's.
     std::string nested(const Select& q) {
+        const DepthCount level(depth);
+        deeper(level);
         Translator inner(from, to, db);
         inner.parameters = parameters;
+        inner.depth = depth;
         std::string out;
         try {
             out = inner.select(q);

@@ -955,6 +955,13 @@ KeyExpression::~KeyExpression() = default;
 KeyExpression KeyExpression::compile(std::string_view text, std::span<const DbfField> fields,
                                      const DbfField* nullFlags, int codePage,
                                      std::span<const std::string> longNames) {
+    // A tag header holds at most 510 bytes of expressions: a longer text is
+    // never an index's, and refusing it first bounds how deep the parser,
+    // the evaluator and the tree's destruction may recurse.
+    constexpr std::size_t kMaxText = 510;
+    if (text.size() > kMaxText)
+        throw Error("index expression '" + std::string(text.substr(0, 40)) + "...': longer than the "
+                    + std::to_string(kMaxText) + " bytes a tag header holds");
     auto impl = std::make_unique<Impl>();
     impl->text = std::string(text);
     impl->fields.assign(fields.begin(), fields.end());
