@@ -140,6 +140,8 @@ struct Executor::Impl {
     // Saved queries and views being run for a FROM clause, innermost last:
     // one that reads itself (directly or through others) is refused.
     std::vector<std::string> expanding;
+    // Where the stack stood when the outermost of them was opened.
+    std::uintptr_t expandingStackBase = 0;
 
     // INSERT lookups kept between statements of the same table.
     struct InsertCache {
@@ -209,6 +211,26 @@ struct Executor::Impl {
         return "Circular reference caused by view '" + name + "' (" + chain + name + ").";
     }
 
+    // Each view opened inside another runs on the stack of the one that
+    // opened it, and each body may nest up to kMaxNesting levels of its
+    // own, so the chain is bounded both by its length and by the stack it
+    // has used: 2 MB leaves room for one more body at the deepest (2.2 MB
+    // in the sanitizer build, sql/depth.h) on an 8 MB stack.
+    void checkViewNesting(const std::string& name, std::uint32_t offset) {
+        constexpr std::size_t kMaxViewChain = 64;
+        constexpr std::uintptr_t kViewStackBudget = 2u << 20;
+        const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+        if (expanding.empty()) {
+            expandingStackBase = here;
+            return;
+        }
+        const std::uintptr_t used = expandingStackBase > here ? expandingStackBase - here : 0;
+        if (expanding.size() < kMaxViewChain && used < kViewStackBudget) return;
+        std::string chain;
+        for (const auto& n : expanding) chain += n + " -> ";
+        placed(offset, "Views are opened inside each other too deeply to open '" + name + "' (" + chain + name + ").");
+    }
+
     // A base table with the same name as a view: in the same database, or,
     // for a FoxPro container, a free table in the container's folder.
     std::optional<std::pair<storage::Database*, storage::CatalogEntry>> baseTableNamed(storage::Database& d, const std::string& name) {
@@ -254,6 +276,7 @@ struct Executor::Impl {
                 if (!entry->connection.empty())
                     placed(s.table.offset, storage::remoteViewMessage(*entry));
                 // A saved query or view: run its text.
+                checkViewNesting(entry->name, s.table.offset);
                 const std::string sql = d->querySql(entry->name);
                 expanding.push_back(entry->name);
                 std::unique_ptr<QueryCursor> cursor;

@@ -100,6 +100,33 @@ TEST(ViewResolution, AViewNamingItselfReadsTheFreeTableOfThatName) {
     EXPECT_EQ(queryError(ex, "SELECT * FROM lonely"), "Circular reference caused by view 'lonely' (lonely -> lonely) (line 1, column 15).");
 }
 
+TEST(ViewResolution, LongChainsOfViewsStopWithAClearError) {
+    // v1 reads t, v2 reads v1, ... : each view runs inside the one that
+    // reads it, so a long enough chain must stop before the stack does.
+    auto chain = [](Executor& ex, int length) {
+        std::string script = "CREATE VIEW v1 AS SELECT a FROM t\n";
+        for (int i = 2; i <= length; ++i)
+            script += "CREATE VIEW v" + std::to_string(i) + " AS SELECT a FROM v" + std::to_string(i - 1) + "\n";
+        ex.runScript(script);
+    };
+    TempDir dir;
+    const std::string path = (dir / "chain.mdb").string();
+    jet::createDatabase(path, jet::NewFileFormat::Jet4Mdb);
+    auto access = storage::openDatabase(path);
+    Executor a(*access, Dialect::Access);
+    a.runScript("CREATE TABLE t (a INTEGER);\nINSERT INTO t (a) VALUES (5);");
+    Container c;
+    Executor f(*c.db, Dialect::FoxPro, withFolders());
+    f.runScript("CREATE TABLE t (a I)\nINSERT INTO t (a) VALUES (5)");
+    for (Executor* ex : {&a, &f}) {
+        chain(*ex, 70);
+        EXPECT_EQ(countOf(*ex, "SELECT COUNT(*) FROM v40"), 1);
+        const std::string e = queryError(*ex, "SELECT * FROM v70");
+        EXPECT_EQ(e.rfind("Views are opened inside each other too deeply to open 'v6", 0), 0u) << e;
+        EXPECT_NE(e.find("(v70 -> v69 -> "), std::string::npos) << e;
+    }
+}
+
 TEST(ViewResolution, RemoteContainerViewsAreListedReadableAndRefusedWhenOpened) {
     const auto source = test::fixture("xbase/vfpx-samples/Com+/Transactions");
     if (!std::filesystem::exists(source)) GTEST_SKIP() << "the shared fixtures are not present here";
