@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds Quillmere and runs every test: the normal build, then the same tests
 # built with AddressSanitizer and UndefinedBehaviorSanitizer, then a short
-# fuzzing run of the Access page and row decoders.  Usage: tools/test.sh
+# fuzzing run of the Access decoders and the SQL layer.  Usage: tools/test.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/install-deps.sh"
