@@ -12,12 +12,16 @@
 #include "sql/executor.h"
 #include "storage/open.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace qm;
@@ -36,18 +40,34 @@ void removeRoot()
 
 // A legitimate statement can visit more rows than a fuzzing run has time
 // for (a table joined with itself ten times, an INSERT ... SELECT doubling
-// a table again and again).  Such an input is stopped through the
-// executor's stop hook instead of counting as a hang: after this many row
-// visits in the whole input, or this much time.
+// a table again and again) or hold more than the memory limit (sixteen
+// megabyte texts on every row of a join).  Such an input is stopped through
+// the executor's stop hook instead of counting as a hang or a leak of
+// memory: after this many row visits in the whole input, this much time,
+// or this much memory in the process.
 constexpr std::uint64_t kMaxVisits = 200'000;
 constexpr auto kMaxTime = std::chrono::milliseconds(1500);
+constexpr long kMaxResidentMb = 1200;
+
+long residentMb()
+{
+    long pages = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        std::fclose(f);
+    }
+    return resident * (::sysconf(_SC_PAGESIZE) / 1024) / 1024;
+}
 
 struct Budget {
     std::uint64_t visits = 0;
     std::chrono::steady_clock::time_point deadline;
+    bool tripped = false;
     bool exceeded() {
-        if (++visits > kMaxVisits) return true;
-        return (visits & 255) == 0 && std::chrono::steady_clock::now() > deadline;
+        if (!tripped && (++visits > kMaxVisits || std::chrono::steady_clock::now() > deadline
+                         || ((visits & 15) == 0 && residentMb() > kMaxResidentMb)))
+            tripped = true;
+        return tripped;
     }
 };
 
@@ -147,5 +167,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     } catch (const Error&) {
     }
+    // QM_FUZZ_SQL_SHOW_STOPS=1 lists the inputs that were stopped, to check
+    // now and then that the cap hides no statement that would never end.
+    static const bool showStops = std::getenv("QM_FUZZ_SQL_SHOW_STOPS") != nullptr;
+    if (budget.tripped && showStops)
+        std::fprintf(stderr, "fuzz_sql: stopped after %llu row visits: %.*s\n",
+                     static_cast<unsigned long long>(budget.visits), static_cast<int>(std::min<std::size_t>(script.size(), 300)),
+                     script.data());
     return 0;
 }
