@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds Quillmere and runs every test: the normal build, then the same tests
 # built with AddressSanitizer and UndefinedBehaviorSanitizer, then a short
-# fuzzing run of the Access page and row decoders, then the Debian package is
-# built and checked.  Usage: tools/test.sh
+# fuzzing run of the Access decoders and the SQL layer, then the Debian
+# package is built and checked.  Usage: tools/test.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/install-deps.sh"

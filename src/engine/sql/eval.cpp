@@ -32,6 +32,16 @@ Value numberFromText(const Value& v, const char* what) {
 
 constexpr Int128 kDecLimit = [] { Int128 v = 1; for (int i = 0; i < 28; ++i) v *= 10; return v; }();
 
+// The longest text an expression may make (FoxPro's limit on a character
+// string); longer results are refused before they are built.
+constexpr std::size_t kMaxText = 16'777'184;
+
+void checkTextLength(std::size_t bytes, const std::string& what) {
+    if (bytes > kMaxText)
+        throw Error("The text made by " + what + " would be too long (" + std::to_string(bytes)
+                    + " bytes; at most 16777184).");
+}
+
 // Brings an exact result back within 28 digits by giving up decimals.
 Decimal normalise(Int128 m, int scale) {
     while ((m >= kDecLimit || m <= -kDecLimit) && scale > 0) {
@@ -345,11 +355,15 @@ bool likeMatch(std::string_view text, std::string_view pattern, bool ci, Dialect
 Value arithmetic(BinOp op, const Value& a0, const Value& b0, Dialect dialect) {
     if (a0.isNull() || b0.isNull()) return Value::null();
     const char* what = op == BinOp::Add ? "'+'" : op == BinOp::Sub ? "'-'" : op == BinOp::Mul ? "'*'" : op == BinOp::Div ? "'/'" : "an arithmetic expression";
-    if (op == BinOp::Add && isText(a0.type()) && isText(b0.type())) return Value::string(a0.rawString() + b0.rawString());
+    if (op == BinOp::Add && isText(a0.type()) && isText(b0.type())) {
+        checkTextLength(a0.rawString().size() + b0.rawString().size(), "'+'");
+        return Value::string(a0.rawString() + b0.rawString());
+    }
     if (op == BinOp::Sub && dialect == Dialect::FoxPro && isText(a0.type()) && isText(b0.type())) {
         // FoxPro's '-' joins texts moving the first one's trailing blanks to the end.
         std::string_view a = a0.rawString();
         const std::size_t kept = trimView(a, false, true).size();
+        checkTextLength(a.size() + b0.rawString().size(), "'-'");
         return Value::string(std::string(a.substr(0, kept)) + b0.rawString() + std::string(a.size() - kept, ' '));
     }
     Value ta, tb;
@@ -583,6 +597,7 @@ Value callFunction(const Expr& e, Fn fn, const Value* v, std::size_t n, const Ev
             const std::size_t at = s.find(find, from);
             if (at == std::string::npos) break;
             out.append(s, from, at - from);
+            checkTextLength(out.size() + repl.size(), e.name);
             out += repl;
             from = at + find.size();
         }
@@ -597,6 +612,10 @@ Value callFunction(const Expr& e, Fn fn, const Value* v, std::size_t n, const Ev
         const std::string fill = n == 3 ? textOf(v[2]).substr(0, 1) : " ";
         const int have = codePoints(s);
         if (width <= have) return Value::string(s.substr(0, cpOffset(s, std::max<std::int64_t>(0, width))));
+        checkTextLength(width > static_cast<std::int64_t>(kMaxText)
+                            ? static_cast<std::size_t>(width)
+                            : s.size() + static_cast<std::size_t>(width - have) * std::max<std::size_t>(1, fill.size()),
+                        e.name);
         std::string pad;
         for (std::int64_t i = have; i < width; ++i) pad += fill.empty() ? " " : fill;
         return Value::string(fn == Fn::PadL ? pad + s : s + pad);
@@ -854,6 +873,8 @@ const Value& applyBinary(const Expr& e, const Value& a, const EvalContext& ctx, 
     case BinOp::Concat:
         // Access '&' treats Null as an empty text.
         if (a.isNull() && b.isNull()) return kNull;
+        if (isText(a.type()) && isText(b.type()))
+            checkTextLength(a.rawString().size() + b.rawString().size(), "'&'");
         scratch = Value::string((a.isNull() ? std::string() : textOf(a)) + (b.isNull() ? std::string() : textOf(b)));
         return scratch;
     default:
@@ -892,10 +913,15 @@ const Value& applyBinary(const Expr& e, const Value& a, const EvalContext& ctx, 
             Value s;
             const Value& b = evaluateRef(*op.args[1], ctx, s);
             if (op.bop == BinOp::Concat) {
-                if (!b.isNull()) own->mutableString(VarType::String) += textOf(b);
+                if (!b.isNull()) {
+                    const std::string tail = textOf(b);
+                    checkTextLength(own->rawString().size() + tail.size(), "'&'");
+                    own->mutableString(VarType::String) += tail;
+                }
                 continue;
             }
             if (b.type() == VarType::String) {
+                checkTextLength(own->rawString().size() + b.rawString().size(), "'+'");
                 own->mutableString(VarType::String) += b.rawString();
                 continue;
             }

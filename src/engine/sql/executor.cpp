@@ -161,6 +161,12 @@ struct Executor::Impl {
 
     bool fox() const { return dialect == Dialect::FoxPro; }
 
+    // One more row visited: the caller may stop the statement here.
+    void visit() const {
+        if (ex.options_.stopRequested && ex.options_.stopRequested())
+            throw Error("The statement was stopped before it finished.");
+    }
+
     EvalContext context(const std::vector<RowFrame>* frames, const std::vector<Value>* aggs = nullptr) const {
         EvalContext c;
         c.dialect = dialect;
@@ -669,6 +675,7 @@ struct Executor::Impl {
             BoundSource& b = p.sources[level];
             bool any = false;
             for (std::size_t r = 0; r < b.rows.size(); ++r) {
+                visit();
                 frames[level] = RowFrame{nullptr, &b.rows[r]};
                 if (!conditionsHold(b.on, ctx)) continue;
                 any = true;
@@ -686,6 +693,7 @@ struct Executor::Impl {
             auto cur = first.db->scan(first.table);
             frames[0] = RowFrame{cur.get(), nullptr};
             while (cur->next()) {
+                visit();
                 if (!conditionsHold(first.on, ctx)) continue;
                 rec(rec, 1);
             }
@@ -898,6 +906,7 @@ public:
             return true;
         }
         while (cursor_->next()) {
+            impl_.visit();
             if (plan_->sel->where) {
                 Value s;
                 if (!isTrue(evaluateRef(*plan_->sel->where, ctx_, s))) continue;

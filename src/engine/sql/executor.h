@@ -64,6 +64,11 @@ struct ExecutorOptions {
     // The providers pass storage::openDatabase; without it such targets fail.
     std::function<std::unique_ptr<storage::Database>(const std::string& folder, const storage::OpenOptions& options)>
         openFolder;
+    // Asked for every row a statement visits (each row a scan reads, each
+    // combination of joined rows, each row of a subquery or saved query);
+    // true stops the statement with an error.  A caller caps long runs
+    // with it; unset, nothing is asked.
+    std::function<bool()> stopRequested;
 };
 
 class Executor {

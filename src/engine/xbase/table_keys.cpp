@@ -83,11 +83,12 @@ std::vector<std::string> plainColumns(const DbfTable& t, std::span<const std::st
     // Only what xbaseKeyPart would write for these fields (by either name)
     // orders like a key on the columns.
     if (!upper)
-        for (const auto& [f, written] : parts) {
+        for (const auto& part : parts) {
+            const auto& [f, written] = part;
             const DbfField& field = t.fields()[static_cast<std::size_t>(f)];
             auto matches = [&](const std::string& name) {
                 const std::string expected = storage::xbaseKeyPart(name, field.type, parts.size() > 1);
-                return !expected.empty() && storage::namesEqual(expected, written);
+                return !expected.empty() && storage::namesEqual(expected, part.second);
             };
             const bool byLongName = static_cast<std::size_t>(f) < longNames.size() && matches(longNames[static_cast<std::size_t>(f)]);
             if (!byLongName && !matches(field.name)) return {};

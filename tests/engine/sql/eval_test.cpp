@@ -104,6 +104,24 @@ TEST(SqlEval, TextFunctions) {
     EXPECT_THROW(eval("NoSuchFunction(1)"), Error);
 }
 
+TEST(SqlEval, TextsOverTheLimitAreRefusedBeforeTheyAreMade) {
+    // Each of these once built gigabytes, or ran for minutes, before failing.
+    for (const char* e : {"PADL('x', 2000000000)", "PADR('x', 9000000000000000000, '*')",
+                          "SPACE(9000000) + SPACE(9000000)", "SPACE(9000000) - SPACE(9000000)"})
+        EXPECT_THROW(eval(e, Dialect::FoxPro), Error) << e;
+    for (const char* e : {"Space(9000000) & Space(9000000)", "Replace(Space(5000000), ' ', 'abcd')"})
+        EXPECT_THROW(eval(e), Error) << e;
+    try {
+        eval("PADL('x', 2000000000)", Dialect::FoxPro);
+    } catch (const Error& err) {
+        EXPECT_NE(std::strstr(err.what(), "PADL"), nullptr) << err.what();
+    }
+    // Up to the limit they are made.
+    EXPECT_EQ(text("LEN(SPACE(8388592) + SPACE(8388592))", Dialect::FoxPro), "16777184");
+    EXPECT_EQ(text("Len(Replace(Space(4000000), ' ', 'abcd'))"), "16000000");
+    EXPECT_EQ(text("LEN(PADR('x', 16777184, '*'))", Dialect::FoxPro), "16777184");
+}
+
 TEST(SqlEval, DateAndNumberFunctions) {
     EXPECT_EQ(text("Date(2016,11,3)", Dialect::FoxPro), "2016-11-03");
     EXPECT_EQ(text("Date(2016,11,3)", Dialect::Access), "2016-11-03"); // the FoxPro script form also runs on Access

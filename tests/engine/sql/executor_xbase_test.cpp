@@ -261,5 +261,24 @@ TEST(SqlExecutorXbase, SelectIntoAnExternalDBaseFolder) {
               std::string::npos);
 }
 
+TEST(SqlExecutorXbase, StopHookEndsAStatementThatVisitsTooManyRows) {
+    Folder f;
+    ExecutorOptions o;
+    std::uint64_t visits = 0, cap = 1000;
+    o.stopRequested = [&] { return ++visits > cap; };
+    Executor ex(*f.db, Dialect::FoxPro, o);
+    std::string fill = "CREATE TABLE t (n I)\n";
+    for (int i = 1; i <= 20; ++i) fill += "insert into [t] (n) values (" + std::to_string(i) + ")\n";
+    ex.runScript(fill);
+    // 20 rows: a plain scan stays under the cap, a three-way cross join (8000) does not.
+    EXPECT_EQ(rows(ex, "SELECT COUNT(*) FROM t WHERE n > 10")[0][0], "10");
+    visits = 0;
+    EXPECT_NE(runError(ex, "SELECT a.n FROM t a, t b, t c ORDER BY 1").find("stopped"), std::string::npos);
+    // Appending from a scan is stopped too.
+    visits = 0;
+    cap = 5;
+    EXPECT_NE(runError(ex, "insert into t select n from t").find("stopped"), std::string::npos);
+}
+
 } // namespace
 } // namespace qm::sql
