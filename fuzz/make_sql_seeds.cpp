@@ -180,6 +180,21 @@ void statementForms()
               "ALTER TABLE customers DROP COLUMN extra\nCREATE VIEW v2 AS SELECT name FROM customers\nDROP VIEW v2");
     seed('F', "SELECT * FROM customers INTO TABLE ext/copy\nSELECT * FROM [FoxPro 3.0;DATABASE=ext;].[copy]");
     seed('F', "insert into orders select id + 10, custid, qty, price, code from orders");
+
+    // Around the nesting limit (256 levels) and long operator chains.
+    auto repeat = [](const std::string& s, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i) out += s;
+        return out;
+    };
+    for (int n : {250, 260}) {
+        seed('A', "SELECT " + repeat("(", n) + "1" + repeat(")", n) + " FROM Customers");
+        seed('F', "SELECT * FROM customers WHERE " + repeat("NOT ", n) + "active");
+        seed('A', "SELECT * FROM " + repeat("(SELECT * FROM ", n / 8) + "Customers" + repeat(") AS q", n / 8));
+        seed('F', "SELECT " + repeat("IIF(.T., ", n / 4) + "1" + repeat(", 0)", n / 4) + " FROM customers");
+    }
+    seed('A', "SELECT 1" + repeat(" + 1", 400) + " FROM Customers WHERE ID > 0" + repeat(" AND ID > 0", 150));
+    seed('F', "SELECT name" + repeat(" + name", 450) + " FROM customers");
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "storage/open.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -401,22 +402,24 @@ std::unique_ptr<TableWriter> openWriter(const std::string& dbfPath, std::vector<
 // ---- container database -------------------------------------------------------
 
 ContainerDatabase::ContainerDatabase(const std::string& dbcPath, const storage::OpenOptions& options)
-    : XBaseDatabase(options), path_(dbcPath)
+    // Held as an absolute path: member tables are named relative to the
+    // container's folder, not to the folder the program was started in.
+    : XBaseDatabase(options), path_(std::filesystem::absolute(dbcPath).lexically_normal().string())
 {
     if (!fileExists(dbcPath))
         throw Error("The database container \"" + dbcPath + "\" does not exist.");
     if (!options_.readOnly) {
-        std::string dir = directoryOf(dbcPath);
+        std::string dir = directoryOf(path_);
         DbfTable::recoverFolder(dir.empty() ? "." : dir);
         try {
-            container_ = Container::open(dbcPath, Container::Mode::ReadWrite);
+            container_ = Container::open(path_, Container::Mode::ReadWrite);
             writable_ = true;
         } catch (const Error&) {
             // Read-only media or no index: reading still works; writes say why.
         }
     }
     if (!container_)
-        container_ = Container::open(dbcPath, Container::Mode::ReadOnly);
+        container_ = Container::open(path_, Container::Mode::ReadOnly);
 }
 
 ContainerDatabase::~ContainerDatabase()

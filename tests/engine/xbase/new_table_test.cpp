@@ -84,6 +84,31 @@ TEST(XbaseNewTable, ContainerTableAppearsWithItsRowsWhenTheBatchEnds)
     EXPECT_TRUE(qm::xbase::StructuralIndex::verify(*table, (dir / "orders.cdx").string()).empty());
 }
 
+TEST(XbaseNewTable, AContainerNamedByARelativePathGetsItsTablesBesideIt)
+{
+    // "sub/shop.dbc" from the folder above it: the new table's file is
+    // sub/items.dbf, not sub/sub/items.dbf.
+    qm::test::TempDir dir;
+    fs::create_directory(dir / "sub");
+    qm::xbase::Container::create((dir / "sub" / "shop.dbc").string());
+    const fs::path before = fs::current_path();
+    fs::current_path(dir.path());
+    try {
+        auto db = qm::xbase::openContainer("sub/shop.dbc", {});
+        db->createTable(spec("Items", true));
+        db->append("items", row(1));
+        db.reset();
+        fs::current_path(before);
+    } catch (...) {
+        fs::current_path(before);
+        throw;
+    }
+    const auto t = qm::xbase::Container::open((dir / "sub" / "shop.dbc").string())->findTable("items");
+    ASSERT_TRUE(t.has_value());
+    EXPECT_EQ(fs::path(t->file), dir / "sub" / "items.dbf");
+    EXPECT_EQ(DbfTable::open(t->file)->recordCount(), 1u);
+}
+
 TEST(XbaseNewTable, DroppedOrRenamedBeforeTheBatchEndsLeavesNothingBehind)
 {
     qm::test::TempDir dir;
