@@ -3,6 +3,7 @@
 
 #include "app_test.h"
 #include "dataaccess/connectionstrings.h"
+#include "shell/chrome.h"
 #include "shell/form1.h"
 
 #include <QGroupBox>
@@ -204,6 +205,32 @@ TEST_F(Form1Test, TheSamplePathIsFilledInEvenWithoutTheSample)
     EXPECT_EQ(form.Text3->text(), expected);
     EXPECT_EQ(stored(key::AccessMDBFile), expected);
     EXPECT_TRUE(dialogs.shown().empty());
+}
+
+TEST(SampleDatabase, AReadOnlyProgramFolderOffersACopyTheUserCanChange)
+{
+    // As installed: Samples under a folder the user cannot write.
+    qm::test::TempDir dir;
+    const fs::path program = dir / "share";
+    fs::create_directories(program / "Samples" / "FoxPro");
+    qm::test::writeFile(program / "Samples" / "sample.mdb", "access bytes");
+    qm::test::writeFile(program / "Samples" / "FoxPro" / "sample.dbc", "container bytes");
+    fs::permissions(program / "Samples" / "sample.mdb", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const QString user = qm::test::qs(dir / "home" / "quillmere" / "Samples");
+
+    EXPECT_EQ(SampleDatabaseFor(qm::test::qs(program), true, user), qm::test::qs(program / "Samples" / "sample.mdb"));
+    EXPECT_FALSE(fs::exists(dir / "home"));
+
+    const QString offered = SampleDatabaseFor(qm::test::qs(program), false, user);
+    const fs::path copy = dir / "home" / "quillmere" / "Samples";
+    EXPECT_EQ(offered, qm::test::qs(copy / "sample.mdb"));
+    EXPECT_EQ(qm::test::readFile(copy / "FoxPro" / "sample.dbc"), "container bytes");
+    EXPECT_NE(fs::status(copy / "sample.mdb").permissions() & fs::perms::owner_write, fs::perms::none);
+
+    // What the user changed in the copy stays.
+    qm::test::writeFile(copy / "sample.mdb", "changed by a transfer");
+    EXPECT_EQ(SampleDatabaseFor(qm::test::qs(program), false, user), offered);
+    EXPECT_EQ(qm::test::readFile(copy / "sample.mdb"), "changed by a transfer");
 }
 
 TEST_F(Form1Test, HelpSaysToCloseFoxPro)

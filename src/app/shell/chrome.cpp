@@ -17,6 +17,7 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QRadioButton>
+#include <QStandardPaths>
 
 namespace qm::shell {
 
@@ -61,6 +62,52 @@ QString ProgramFolder()
 }
 
 void SetProgramFolder(const QString& folder) { programFolderOverride() = folder; }
+
+namespace {
+
+// Copies the files of `from` into `to`, sub-folders included, keeping any
+// file `to` already has.  False when a file could not be copied.
+bool copyMissing(const QString& from, const QString& to)
+{
+    if (!QDir().mkpath(to))
+        return false;
+    const QDir source(from);
+    for (const QFileInfo& e : source.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString target = to + QLatin1Char('/') + e.fileName();
+        if (e.isDir()) {
+            if (!copyMissing(e.filePath(), target))
+                return false;
+        } else if (!QFileInfo::exists(target)) {
+            if (!QFile::copy(e.filePath(), target))
+                return false;
+            // Installed files are read-only; the copy is the user's to change.
+            QFile::setPermissions(target, QFile::permissions(target) | QFileDevice::WriteOwner);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+QString SampleDatabaseFor(const QString& programFolder, bool programFolderWritable, const QString& userSamples)
+{
+    const QString inFolder = QDir::toNativeSeparators(programFolder + QLatin1Char('/') + QLatin1String(kSampleDatabase));
+    if (programFolderWritable || !QFileInfo(inFolder).isFile())
+        return inFolder;
+    const QString samples = QFileInfo(inFolder).absolutePath();
+    if (!copyMissing(samples, userSamples))
+        return inFolder;
+    return QDir::toNativeSeparators(userSamples + QLatin1Char('/') + QFileInfo(inFolder).fileName());
+}
+
+QString SampleDatabase()
+{
+    const QString folder = ProgramFolder();
+    const QFileInfo samples(folder + QLatin1String("/Samples"));
+    const QString userSamples = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                                QLatin1String("/quillmere/Samples");
+    return SampleDatabaseFor(folder, samples.isWritable(), userSamples);
+}
 
 QString ProgramFile(const QString& relative)
 {

@@ -42,6 +42,17 @@ inline constexpr const char* kHandCursorFile = "HAND-M.CUR";
 inline constexpr const char* kSkinFile = "x/o.cjs";
 inline constexpr const char* kSampleDatabase = "Samples/sample.mdb";
 
+// The sample database "Load Sample/Example Database" offers.  Where the
+// program folder's Samples cannot be written (installed under /usr/share),
+// the folder is first copied to userSamples (files already there are kept,
+// so a user's changes survive) and the copy's sample.mdb is offered, so
+// that transfers into it work.  Falls back to the program folder's file
+// when the copy cannot be made.
+QString SampleDatabaseFor(const QString& programFolder, bool programFolderWritable, const QString& userSamples);
+// The same for this run: the program folder, whether its Samples can be
+// written, and <user data folder>/quillmere/Samples.
+QString SampleDatabase();
+
 // ---- application title ----
 
 // The title shortened by the rule of SetApplicationTitle: drop the last word

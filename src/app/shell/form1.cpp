@@ -269,7 +269,7 @@ void Form1::PushButton7_Click()
 {
     ErrorHandler h(QStringLiteral("Form1.PushButton7_Click"));
     // Nothing checks that the sample is there: opening it says so.
-    h.run(10, [&] { Text3->setText(ProgramFile(QString::fromLatin1(kSampleDatabase))); });
+    h.run(10, [&] { Text3->setText(SampleDatabase()); });
 }
 
 void Form1::PushButton6_Click()
